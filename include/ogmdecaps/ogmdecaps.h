@@ -1,0 +1,188 @@
+/*
+ * ogmdecaps: a reader of Ogg Media (OGM) files for media players.
+ *
+ * Plain C interface. The library serves one source at a time per process;
+ * everything it knows about that source lives in one static record, so no
+ * handle is passed. Video frames come out compressed, exactly as stored;
+ * Vorbis audio comes out as interleaved signed 16-bit PCM, other audio as its
+ * raw byte stream.
+ *
+ * Results: 1 done; 0 failed or nothing delivered; byte counts; doubles.
+ * No function reports error text and none throws.
+ */
+#ifndef OGMDECAPS_OGMDECAPS_H
+#define OGMDECAPS_OGMDECAPS_H
+
+#include <stdint.h>
+#ifndef __cplusplus
+#include <uchar.h>
+#endif
+
+#if defined(_WIN32)
+#define OGMDECAPS_EXPORT __declspec(dllexport)
+#else
+#define OGMDECAPS_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ========================================================================
+ * STREAM INFORMATION
+ * ======================================================================== */
+
+/* One chapter name: UTF-16 code units, zero-terminated when shorter than
+ * the slot (at most 49 units of text). */
+typedef struct ChapterName {
+  char16_t text[50];
+} ChapterName;
+
+/* The description of the open source. Lives in the library's static storage
+ * at the same address for every source; the host reads it in place. It stays
+ * readable after a close until the next open overwrites it.
+ * Little-endian, 10072 bytes; byte offsets in the comments are binding. */
+typedef struct StreamInfo {
+  int32_t width;           /*  0 picture width */
+  int32_t height;          /*  4 picture height */
+  double framesPerSecond;  /*  8 10000000.0 / video time unit */
+  char fourcc[4];          /* 16 video compression code, no terminator */
+  int32_t reserved20;      /* 20 always 0 (so fourcc reads as a string) */
+  int32_t frameCount;      /* 24 number of video frames */
+  int32_t reserved28;      /* 28 always 0 */
+  int32_t currentFrame;    /* 32 number of the current video frame */
+  int32_t reserved36;      /* 36 always 0 */
+  int32_t audioFormat;     /* 40 0 Vorbis (as PCM); else the format tag */
+  int32_t audioParamA;     /* 44 Vorbis: channels; other: samples per unit */
+  int32_t audioParamB;     /* 48 Vorbis: rate in Hz; other: channels */
+  int32_t audioBitrate;    /* 52 Vorbis nominal bitrate */
+  int32_t totalAudioBytes; /* 56 audio bytes the whole source yields */
+  int32_t reserved60;      /* 60 always 0 */
+  int32_t reserved64;      /* 64 always 0 */
+  int32_t chapterCount;    /* 68 number of chapter names */
+  ChapterName chapterNames[100]; /* 72 */
+} StreamInfo;
+
+/* ========================================================================
+ * ENTRY POINTS (exported by name)
+ * ======================================================================== */
+
+/* Opens a source: a file path, or a URL (any name containing "://").
+ * name     NUL-terminated UTF-16.
+ * useCache nonzero: read local files through the caching plug-in.
+ * openArg  passed to the plug-in when the source is reopened after the
+ *          duration scan (for the plug-ins shipped here: a time-out in ms).
+ * result   receives the address of the StreamInfo on success; untouched on
+ *          failure.
+ * Returns 1 open and described, 0 failed (nothing is left open). An open
+ * while another source is open closes that source first. */
+OGMDECAPS_EXPORT int32_t AVIDecaps_Open(const char16_t* name, int32_t useCache,
+                                        int32_t openArg, void** result);
+
+/* Copies the next compressed video frame into dest (which must hold the
+ * largest frame of the stream) and returns its size in bytes (0 for an empty
+ * frame); -1 at the end of the input or when nothing is open. The second
+ * argument is not used. */
+OGMDECAPS_EXPORT int32_t AVIDecaps_NextVideoFrame(void* dest, int32_t unused);
+
+/* Audio. Raw (non-Vorbis) audio: fills exactly byteCount bytes and returns
+ * byteCount, or 0 when the input or the audio stream ended first (or when
+ * byteCount is 0 or nothing is open). Vorbis audio: writes interleaved
+ * signed 16-bit PCM and returns the bytes written (2000 or more; the buffer
+ * must hold 2000 bytes plus one decoded batch, at most channels x long block
+ * size bytes more), 0 at the end; byteCount is not consulted. */
+OGMDECAPS_EXPORT int32_t AVIDecaps_ReadAudio(void* buffer, int32_t byteCount);
+
+/* Frames per second of the video (0.0 before any open). */
+OGMDECAPS_EXPORT double AVIDecaps_FrameRate(void);
+
+/* Seeks to position percent of the source (byFrame 0, 0..100) or to frame
+ * number position (byFrame nonzero). Resumes on a keyframe with the audio
+ * aligned to it; the next AVIDecaps_NextVideoFrame returns that keyframe.
+ * Returns the audio bytes that remain from the new position to the end.
+ * A target past the last keyframe rewinds to the start of the source. */
+OGMDECAPS_EXPORT int32_t AVIDecaps_Seek(int32_t position, int32_t byFrame);
+
+/* Reads audio forward to the time of the last video frame taken. Returns the
+ * audio bytes that remain from the current frame, 0 when the audio ran out. */
+OGMDECAPS_EXPORT int32_t AVIDecaps_ReSeekAudio(void);
+
+/* Position in percent of the frame count (may pass 100 on network sources,
+ * whose frame count is an estimate). */
+OGMDECAPS_EXPORT double AVIDecaps_GetProgress(void);
+
+/* Closes the source. Always returns 1. StreamInfo stays readable. */
+OGMDECAPS_EXPORT int32_t AVIDecaps_Close(void);
+
+/* ========================================================================
+ * FUNCTION TABLE
+ * ======================================================================== */
+
+typedef int32_t (*AVIDecaps_OpenFn)(const char16_t*, int32_t, int32_t, void**);
+typedef int32_t (*AVIDecaps_ReadAudioFn)(void*, int32_t);
+typedef int32_t (*AVIDecaps_NextVideoFrameFn)(void*, int32_t);
+typedef int32_t (*AVIDecaps_SeekFn)(int32_t, int32_t);
+typedef int32_t (*AVIDecaps_VoidFn)(void);
+typedef double (*AVIDecaps_ProgressFn)(void);
+typedef int32_t (*AVIDecaps_SeekChapterFn)(int32_t);
+
+/* The host's table: eleven pointer-sized slots (4 bytes each on a 32-bit
+ * target, slot n at byte 4 x n). */
+typedef struct ReaderFunctions {
+  AVIDecaps_OpenFn open;                     /* slot 0 */
+  AVIDecaps_ReadAudioFn readAudio;           /* slot 1 */
+  AVIDecaps_NextVideoFrameFn nextVideoFrame; /* slot 2 */
+  AVIDecaps_SeekFn seek;                     /* slot 3 */
+  AVIDecaps_VoidFn reSeekAudio;              /* slot 4 */
+  AVIDecaps_ProgressFn getProgress;          /* slot 5 */
+  AVIDecaps_VoidFn close;                    /* slot 6 */
+  AVIDecaps_VoidFn alwaysTrue;               /* slot 7: returns 1 */
+  AVIDecaps_SeekChapterFn seekChapter;       /* slot 8: seek to chapter n */
+  void* reserved9;                           /* slot 9: never written */
+  AVIDecaps_VoidFn closeIfStalled;           /* slot 10 */
+} ReaderFunctions;
+
+/* Writes slots 0..8 and 10 of table, leaves slot 9 alone, returns table.
+ * Touches no state; may be called at any time.
+ *
+ * Table-only functions:
+ *  slot 7  int32_t AVIDecaps_AlwaysTrue(void): returns 1.
+ *  slot 8  int32_t AVIDecaps_SeekChapter(int32_t chapterIndex): seeks to the
+ *          start of chapter chapterIndex (0-based). Returns the remaining
+ *          audio bytes; an index outside 0..chapterCount-1 changes nothing
+ *          and returns the remaining audio bytes of the current position.
+ *  slot 10 int32_t AVIDecaps_CloseIfStalled(void): when another thread has
+ *          held the reader for 500 ms, closes the source (unblocking that
+ *          thread's input read); otherwise changes nothing. Returns 1. */
+OGMDECAPS_EXPORT ReaderFunctions* InitializeReader(ReaderFunctions* table);
+
+/* ========================================================================
+ * INPUT PLUG-IN INTERFACE
+ * ======================================================================== */
+
+/* Every input plug-in ("Ravel", "RavelCache", "RavelHTTP"; .dll on Windows,
+ * .so elsewhere) exports these four functions and serves one source at a
+ * time.
+ *
+ * RavelOpen(name, a, b, c, d): name is NUL-terminated UTF-16. a and b are 0.
+ *   c: read-ahead (cache) size in bytes; -1 or 0 = the plug-in's default.
+ *   d: time-out in milliseconds for one read or connect (network); values
+ *      <= 0 = the plug-in's default.
+ *   Returns the source length in bytes (1..INT32_MAX), 0 = not opened.
+ *   Sources longer than INT32_MAX bytes are refused (0).
+ * RavelRead(buffer, count): returns bytes read (0..count), 0 = no more data.
+ * RavelSeek(offset, origin): origin 0 = absolute from the start. Returns 1
+ *   done, 0 refused (offset out of range, or the server cannot seek).
+ * RavelClose(): releases the source; returns 1. May be called from another
+ *   thread while a RavelRead blocks: that read then returns promptly. */
+typedef int32_t (*RavelOpenFn)(const char16_t* name, int32_t a, int32_t b,
+                               int32_t c, int32_t d);
+typedef int32_t (*RavelReadFn)(void* buffer, int32_t count);
+typedef int32_t (*RavelSeekFn)(int32_t offset, int32_t origin);
+typedef int32_t (*RavelCloseFn)(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OGMDECAPS_OGMDECAPS_H */

@@ -1,0 +1,40 @@
+// The bound input plug-in: one library and its four entries. All byte input
+// of the reader goes through here.
+#ifndef OGMDECAPS_INPUT_INPUT_SOURCE_H
+#define OGMDECAPS_INPUT_INPUT_SOURCE_H
+
+#include <cstdint>
+
+#include <ogmdecaps/ogmdecaps.h>
+#include "platform/dynlib.h"
+
+struct InputSource {
+  LibraryHandle library = nullptr;  // none when no plug-in is bound
+  RavelOpenFn open = nullptr;
+  RavelReadFn read = nullptr;
+  RavelSeekFn seek = nullptr;
+  RavelCloseFn close = nullptr;
+};
+
+// The plug-in library a source name asks for: "RavelHTTP.dll" for any name
+// containing "://", else "RavelCache.dll" when useCache is nonzero, else
+// "Ravel.dll".
+const char16_t* PluginNameFor(const char16_t* sourceName, int32_t useCache);
+
+// Loads the plug-in and looks up its four entries. 1 bound; 0 the library
+// cannot be loaded or lacks an entry (then nothing stays loaded and the
+// source is untouched).
+int32_t BindInput(InputSource& input, const char16_t* pluginName);
+
+// Closes the source (when open is true) and unloads the library; the source
+// is then unbound. Safe on an unbound source.
+void UnbindInput(InputSource& input, bool closeSource);
+
+// Reads up to count bytes; 0 at the end of data, when unbound, or when the
+// plug-in reports anything outside 0..count.
+int32_t InputRead(const InputSource& input, void* buffer, int32_t count);
+
+// Moves the read position to offset (absolute); no-op when unbound.
+void InputSeek(const InputSource& input, int32_t offset);
+
+#endif
