@@ -1,0 +1,195 @@
+#include <cstring>
+
+#include "delivery/delivery.h"
+#include "demux/mul_div_round.h"
+#include "demux/result.h"
+#include "demux/take_frame.h"
+#include "reader/entries.h"
+
+namespace {
+
+constexpr int32_t kPcmCallTarget = 2000;  // a Vorbis call returns once it has this many bytes
+
+enum PassResult { kPassGoOn, kPassInputEnded, kPassDone };
+
+// Pulls pages until one of the audio stream was routed or a read was made.
+// Lock held. kPassInputEnded when the input has no more bytes.
+PassResult PullAudioPages(ReaderState& s) {
+  DemuxState& d = s.demux;
+  while (s.audioNeedsPage == 1) {
+    int32_t serial = 0;
+    s.audioNeedsPage = 0;
+    for (;;) {
+      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, &serial);
+      if (r == kIntakeEnd) return kPassInputEnded;
+      if (r != kIntakePage) {
+        // A read was made (or sync lost): give other threads a turn before
+        // the next page, as the video path does between its pages.
+        s.audioNeedsPage = 1;
+        return kPassGoOn;
+      }
+      if (serial == 1) return kPassGoOn;
+    }
+  }
+  return kPassGoOn;
+}
+
+// Copies into the carry, growing it past its fixed part when one packet
+// leaves more than it holds.
+bool Carry(ReaderState& s, const uint8_t* bytes, int32_t n) {
+  uint8_t* carry = s.audioCarry.Reserve(n, 0);
+  if (carry == nullptr) return false;
+  std::memcpy(carry, bytes, static_cast<size_t>(n));
+  s.audioCarryBytes = n;
+  return true;
+}
+
+// One pass of the raw path; lock held. Returns kPassDone with *result set
+// when the request is filled.
+PassResult RawPass(ReaderState& s, uint8_t*& out, int32_t& remaining, int32_t byteCount,
+                   uint8_t& endOfStream, int32_t* result) {
+  const StreamHeader& header = *s.demux.headers[1];
+  for (;;) {
+    if (s.audioCarryBytes > remaining) {
+      uint8_t* carry = s.audioCarry.data();
+      std::memcpy(out, carry, static_cast<size_t>(remaining));
+      s.audioCarryBytes -= remaining;
+      std::memmove(carry, carry + remaining, static_cast<size_t>(s.audioCarryBytes));
+      if (s.audioCarryBytes <= kAudioCarryBytes) s.audioCarry.Release(s.audioCarryBytes);
+      *result = byteCount;
+      return kPassDone;
+    }
+    if (s.audioCarryBytes != 0) {
+      std::memcpy(out, s.audioCarry.data(), static_cast<size_t>(s.audioCarryBytes));
+      out += s.audioCarryBytes;
+      remaining -= s.audioCarryBytes;
+      s.audioCarryBytes = 0;
+      s.audioCarry.Release(0);
+    }
+    Frame frame;
+    const int32_t r = TakeFrame(s.demux.slots[1], header, &frame);
+    if (r == DECAPS_ERR_BAD_PACKET) continue;
+    if (r != kPacket && r != DECAPS_ERR_NO_GRANULE) {
+      s.audioNeedsPage = 1;
+      return kPassGoOn;
+    }
+    s.audioTime = frame.time;
+    endOfStream = frame.endOfStream;
+    if (frame.size >= remaining) {
+      // The part that does not fit waits in the carry for the next call.
+      if (!Carry(s, frame.payload + remaining, frame.size - remaining)) return kPassInputEnded;
+      std::memcpy(out, frame.payload, static_cast<size_t>(remaining));
+      *result = byteCount;
+      return kPassDone;
+    }
+    std::memcpy(out, frame.payload, static_cast<size_t>(frame.size));
+    out += frame.size;
+    remaining -= frame.size;
+  }
+}
+
+inline int16_t ClipSample(ogg_int32_t v) {
+  const int32_t x = v >> 9;
+  return static_cast<int16_t>(x > 32767 ? 32767 : (x < -32768 ? -32768 : x));
+}
+
+void UpdateAudioPosition(ReaderState& s) {
+  const int64_t g = s.demux.packet.granulepos;
+  const int64_t rate = s.demux.vorbisInfo.rate;
+  if (g != -1) {
+    s.audioTime = MulDivRound(10000000, rate, g);
+    s.audioGranule = g == 0 ? 1 : g;
+  } else if (s.audioGranule != 0) {
+    s.audioGranule += s.pcmSamples;
+    s.audioTime = MulDivRound(10000000, rate, s.audioGranule);
+  }
+}
+
+// One pass of the Vorbis path (one packet); lock held, also while decoding,
+// so the decoder records are never used by two threads.
+PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t capacity,
+                      int32_t* result) {
+  DemuxState& d = s.demux;
+  const int channels = d.vorbisInfo.channels;
+  // Samples already decoded but not handed out (a capacity-limited call left
+  // them) come first; otherwise take and decode one packet.
+  s.pcmSamples = vorbis_synthesis_pcmout(&d.vorbisDsp, &s.pcm);
+  if (s.pcmSamples <= 0) {
+    const int r = ogg_stream_packetout(&d.slots[1].streamState, &d.packet);
+    if (r == 0) {
+      s.audioNeedsPage = 1;
+      return kPassGoOn;
+    }
+    if (r < 0) return kPassGoOn;  // a gap: the next packet follows
+    if (vorbis_synthesis(&d.vorbisBlock, &d.packet) == 0)
+      vorbis_synthesis_blockin(&d.vorbisDsp, &d.vorbisBlock);
+    s.pcmSamples = vorbis_synthesis_pcmout(&d.vorbisDsp, &s.pcm);
+  }
+  while (s.pcmSamples > 0) {
+    int32_t samples = s.pcmSamples;
+    if (capacity >= 0) {
+      const int32_t room = (capacity - written) / (2 * channels);
+      if (room <= 0) {
+        *result = written;
+        return kPassDone;
+      }
+      if (samples > room) samples = room;
+    }
+    // The host's buffer may sit at any address: store each sample bytewise.
+    const size_t stride = 2 * static_cast<size_t>(channels);
+    for (int c = 0; c < channels; ++c) {
+      const ogg_int32_t* src = s.pcm[c];
+      uint8_t* dst = out + 2 * c;
+      for (int32_t j = 0; j < samples; ++j, dst += stride) {
+        const int16_t v = ClipSample(src[j]);
+        std::memcpy(dst, &v, 2);
+      }
+    }
+    vorbis_synthesis_read(&d.vorbisDsp, samples);
+    s.pcmSamples = samples;
+    const int32_t bytes = samples * channels * 2;
+    written += bytes;
+    out += bytes;
+    if (written >= kPcmCallTarget) {
+      UpdateAudioPosition(s);
+      *result = written;
+      return kPassDone;
+    }
+    s.pcmSamples = vorbis_synthesis_pcmout(&d.vorbisDsp, &s.pcm);
+  }
+  return kPassGoOn;
+}
+
+}  // namespace
+
+int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity) {
+  const bool raw = s.demux.headers[1] != nullptr;
+  if (buffer == nullptr) return 0;
+  if (raw && byteCount <= 0) return 0;  // nothing asked: the loop would never end
+  if (raw && capacity >= 0 && byteCount > capacity) byteCount = capacity;
+  uint8_t* out = buffer;
+  int32_t remaining = byteCount;
+  int32_t written = 0;
+  uint8_t endOfStream = 0;
+  for (;;) {
+    {
+      LockHold hold(s);
+      if (!hold.taken() || s.sourceOpen == 0 || s.demux.audioPresent != kStreamPresent) return 0;
+      if (!raw && s.demux.vorbisReady == 0) return 0;
+      PassResult pass = PullAudioPages(s);
+      if (pass == kPassInputEnded) return 0;
+      if (s.audioNeedsPage == 0) {
+        int32_t result = 0;
+        pass = raw ? RawPass(s, out, remaining, byteCount, endOfStream, &result)
+                   : VorbisPass(s, out, written, capacity, &result);
+        if (pass == kPassDone) return result;
+        if (pass == kPassInputEnded) return 0;
+      }
+    }
+    if (endOfStream != 0) return 0;
+  }
+}
+
+int32_t ReadAudioEntry(void* buffer, int32_t byteCount) {
+  return DeliverAudio(gReader, static_cast<uint8_t*>(buffer), byteCount, -1);
+}

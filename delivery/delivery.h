@@ -1,0 +1,28 @@
+// Media delivery inside the library: the video and audio paths as the
+// seeks call them, with the destination's capacity known.
+#ifndef OGMDECAPS_DELIVERY_DELIVERY_H
+#define OGMDECAPS_DELIVERY_DELIVERY_H
+
+#include <cstdint>
+
+#include "reader/reader_state.h"
+
+// Video: the next frame (in seeking mode, the next keyframe with a time),
+// copied to dest. Results as AVIDecaps_NextVideoFrame: size; -1 input ended;
+// 0 when seeking passed the stream's last packet. Takes the lock itself.
+int32_t DeliverVideoFrame(ReaderState& s, void* dest);
+
+// Seeking mode passed the video stream's last packet without a keyframe.
+constexpr int32_t kVideoStreamEnded = -2;
+
+// Same, into the held frame (grown when the frame is larger than its fixed
+// part); sets pendingVideoBytes. Called by the seeks with the lock held.
+// Returns kVideoStreamEnded instead of 0 when the stream ended.
+int32_t DeliverVideoFrameToPending(ReaderState& s);
+
+// Audio as AVIDecaps_ReadAudio, never writing more than capacity bytes
+// (decoded samples that do not fit stay in the decoder for the next call).
+// capacity < 0: no limit known (the host's buffer).
+int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity);
+
+#endif

@@ -1,0 +1,103 @@
+#include <cstring>
+
+#include "delivery/delivery.h"
+#include "demux/result.h"
+#include "demux/take_frame.h"
+#include "reader/entries.h"
+
+namespace {
+
+// Where a delivered frame goes: the host's buffer (no capacity known) or
+// the held frame of a seek (grown as needed).
+struct VideoSink {
+  uint8_t* dest;       // host buffer, or nullptr for the held frame
+  ReaderState* state;
+};
+
+int32_t CopyOut(const VideoSink& sink, const Frame& frame) {
+  uint8_t* dest = sink.dest;
+  if (dest == nullptr) {
+    dest = sink.state->pendingVideoFrame.Reserve(frame.size, 0);
+    if (dest == nullptr) return -1;  // no memory for an oversized keyframe
+  }
+  if (frame.size > 0) std::memcpy(dest, frame.payload, static_cast<size_t>(frame.size));
+  return frame.size;
+}
+
+// The video path. The lock is held from page intake to the end of the copy:
+// the payload lies in the video slot's stream buffer, which the audio path's
+// page intake may move as soon as the lock is free.
+int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
+  LockHold hold(s);
+  if (!hold.taken() || s.sourceOpen == 0 || s.demux.headers[0] == nullptr) return -1;
+  DemuxState& d = s.demux;
+  const StreamHeader& header = *d.headers[0];
+  int32_t serial = 0;  // serial number of the last page submitted in this call
+  Frame frame;
+  frame.endOfStream = 0;
+  for (;;) {
+    bool takeFromSlot = true;
+    if (s.videoNeedsPage == 1) {
+      s.videoNeedsPage = 0;
+      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, &serial);
+      if (r == kIntakeEnd) return -1;
+      if (r != kIntakePage || serial != 0) {
+        s.videoNeedsPage = 1;
+        takeFromSlot = false;
+      }
+    }
+    if (takeFromSlot) {
+      const int32_t r = TakeFrame(d.slots[0], header, &frame);
+      s.videoTime = (r == kPacket || r == DECAPS_ERR_NO_GRANULE) ? frame.time : s.videoTime;
+      if (r == kPacket || r == DECAPS_ERR_NO_GRANULE) {
+        const int64_t granule = d.slots[0].lastGranule;
+        if (frame.keyframe == 1 || s.seeking == 0) {
+          const int32_t copied = CopyOut(sink, frame);
+          SetCurrentFrame(s.info, granule >= 0 ? static_cast<int32_t>(granule)
+                                               : GetCurrentFrame(s.info) + 1);
+          return copied;
+        }
+        // Seeking: a frame that is not a keyframe is passed over.
+        SetCurrentFrame(s.info, granule > 0 ? static_cast<int32_t>(granule)
+                                            : GetCurrentFrame(s.info) + 1);
+      } else if (r != DECAPS_ERR_BAD_PACKET) {
+        // No packet, a gap or a header packet: pull the next page. (A bad
+        // packet is skipped and the next one taken from the slot.)
+        s.videoNeedsPage = 1;
+      }
+    }
+    if (frame.endOfStream != 0) return kVideoStreamEnded;
+  }
+}
+
+}  // namespace
+
+int32_t DeliverVideoFrame(ReaderState& s, void* dest) {
+  const int32_t r = TakeVideo(s, VideoSink{static_cast<uint8_t*>(dest), &s});
+  return r == kVideoStreamEnded ? 0 : r;
+}
+
+int32_t DeliverVideoFrameToPending(ReaderState& s) {
+  const int32_t r = TakeVideo(s, VideoSink{nullptr, &s});
+  s.pendingVideoBytes = r > 0 ? r : 0;
+  return r;
+}
+
+int32_t NextVideoFrameEntry(void* dest) {
+  ReaderState& s = gReader;
+  if (dest == nullptr) return -1;
+  {
+    // The held keyframe of a seek goes out first. Under the lock, so a seek
+    // on another thread cannot be replacing it while it is copied.
+    LockHold hold(s);
+    if (!hold.taken() || s.sourceOpen == 0) return -1;
+    if (s.seeking == 0 && s.pendingVideoBytes > 0) {
+      const int32_t n = s.pendingVideoBytes;
+      std::memcpy(dest, s.pendingVideoFrame.data(), static_cast<size_t>(n));
+      s.pendingVideoBytes = 0;
+      s.pendingVideoFrame.Release(0);
+      return n;
+    }
+  }
+  return DeliverVideoFrame(s, dest);
+}

@@ -1,0 +1,47 @@
+#include "demux/stream_slot.h"
+
+#include <cstring>
+
+int32_t StreamSlotInit(StreamSlot& slot, int32_t serial) {
+  slot.awaitingGranule = 1;
+  // ogg_stream_init does not free what an earlier init allocated.
+  ogg_stream_clear(&slot.streamState);
+  return ogg_stream_init(&slot.streamState, serial);
+}
+
+void StreamSlotReset(StreamSlot& slot) {
+  slot.awaitingGranule = 1;
+  ogg_stream_reset(&slot.streamState);
+}
+
+void StreamSlotClear(StreamSlot& slot) { ogg_stream_clear(&slot.streamState); }
+
+long StreamSlotBufferedBytes(const StreamSlot& slot) {
+  return slot.streamState.body_fill - slot.streamState.body_returned;
+}
+
+int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page) {
+  const int32_t serial = ogg_page_serialno(&page);
+  // A refused page (wrong serial or version for the slot) is simply dropped.
+  if (serial >= 0 && serial < kSlotCount) ogg_stream_pagein(&slots[serial].streamState, &page);
+  return serial;
+}
+
+int32_t AppendChunk(ogg_sync_state& sync, const InputSource& input) {
+  char* area = ogg_sync_buffer(&sync, kReadChunk);
+  if (area == nullptr) return 0;
+  const int32_t got = InputRead(input, area, kReadChunk);
+  if (got > 0) ogg_sync_wrote(&sync, got);
+  return got;
+}
+
+PageIntakeResult PageIntake(ogg_sync_state& sync, ogg_page& page, StreamSlot (&slots)[kSlotCount],
+                            const InputSource& input, int32_t* serial) {
+  const int r = ogg_sync_pageout(&sync, &page);
+  if (r > 0) {
+    *serial = RoutePage(slots, page);
+    return kIntakePage;
+  }
+  if (r < 0) return kIntakeLostSync;
+  return AppendChunk(sync, input) > 0 ? kIntakeRead : kIntakeEnd;
+}

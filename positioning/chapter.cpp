@@ -1,0 +1,97 @@
+#include <cstring>
+
+#include "demux/discovery.h"
+#include "demux/mul_div_round.h"
+#include "platform/charset.h"
+#include "positioning/positioning.h"
+#include "reader/entries.h"
+
+namespace {
+
+// A chapter's byte position is estimated from its time; when the keyframe
+// found lies more than a second past the chapter, the estimate steps back by
+// this share of the source.
+constexpr double kStepBack = 0.01;
+
+// Reads the two-digit field at pos of a time comment "CHAPTERxx=HH:MM:SS.mmm"
+// as the C runtime's atoi would; characters past the comment's end count as
+// absent.
+int32_t TimeField(const char* text, int length, int pos) {
+  char digits[3] = {0, 0, 0};
+  for (int i = 0; i < 2 && pos + i < length; ++i) digits[i] = text[pos + i];
+  return DecimalToInt(digits);
+}
+
+// Seconds of the chapter's time comment (milliseconds are not read).
+double ChapterSeconds(const vorbis_comment& comments, int index) {
+  const char* text = comments.user_comments[index];
+  const int length = comments.comment_lengths[index];
+  const int32_t hours = TimeField(text, length, 10);
+  const int32_t minutes = TimeField(text, length, 13);
+  const int32_t seconds = TimeField(text, length, 16);
+  return static_cast<double>(seconds) + static_cast<double>(minutes) * 60.0 +
+         static_cast<double>(hours) * 3600.0;
+}
+
+// Scan, step back and align for one estimate of the chapter's place. Returns
+// true with the chapter reached; false when the input or a stream ran out.
+// *atStart is set when the estimate reaches the start of the source.
+bool SeekChapterOnce(ReaderState& s, double fraction, int32_t targetFrame, bool* atStart) {
+  const double fps = s.info.framesPerSecond;
+  for (;;) {
+    RepositionInput(s, TruncateToInt32(static_cast<double>(s.demux.sourceLength) * fraction));
+    if (fraction == 0.0) {
+      *atStart = true;
+      return true;
+    }
+    s.videoTime = -1;
+    s.audioTime = -1;
+    s.seeking = 1;
+    s.pendingVideoBytes = 0;
+    if (!ScanToKeyframe(s, targetFrame)) return false;
+    if (static_cast<double>(GetCurrentFrame(s.info)) <= static_cast<double>(targetFrame) + fps) break;
+    // The estimate landed more than a second of frames late. Step back, but
+    // never before the start: there the start of the source is the answer.
+    if (fraction - kStepBack <= 0.0) {
+      RepositionInput(s, 0);
+      *atStart = true;
+      return true;
+    }
+    fraction -= kStepBack;
+  }
+  return s.demux.audioPresent != kStreamPresent || AlignAudioWithVideo(s);
+}
+
+}  // namespace
+
+int32_t SeekChapterEntry(int32_t chapterIndex) {
+  ReaderState& s = gReader;
+  LockHold hold(s);
+  if (!hold.taken() || s.sourceOpen == 0) return 0;
+  const vorbis_comment& comments = s.demux.videoComment;
+  const int first = FirstChapterComment(comments);
+  // Only chapters that discovery counted have a time comment at
+  // first + 2 x index; anything else leaves the source where it is.
+  if (chapterIndex < 0 || chapterIndex >= s.info.chapterCount ||
+      first + 2 * static_cast<int64_t>(chapterIndex) >= comments.comments)
+    return RemainingAudioBytes(s);
+  const double chapterFrame =
+      s.info.framesPerSecond * ChapterSeconds(comments, first + 2 * chapterIndex);
+  const int32_t targetFrame = TruncateToInt32(chapterFrame);
+  const double fraction =
+      s.info.frameCount > 0 ? chapterFrame / static_cast<double>(s.info.frameCount) : 0.0;
+
+  // An input that runs out is tried once more (a network read may have
+  // failed once); if it runs out again at the same place, the seek ends at
+  // the start of the source rather than repeating for ever.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    bool atStart = false;
+    if (SeekChapterOnce(s, fraction, targetFrame, &atStart)) {
+      if (atStart) return EndAtStartOfSource(s);
+      s.seeking = 0;
+      return RemainingAudioBytes(s);
+    }
+  }
+  RepositionInput(s, 0);
+  return EndAtStartOfSource(s);
+}

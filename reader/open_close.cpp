@@ -1,0 +1,164 @@
+#include <cstring>
+
+#include "demux/discovery.h"
+#include "demux/mul_div_round.h"
+#include "reader/entries.h"
+#include "reader/reader_state.h"
+
+namespace {
+
+// The audio format tag is stored as four hexadecimal characters; reading
+// stops at the first non-digit, and no digit gives 0.
+int32_t ReadFormatTag(const char subtype[4]) {
+  int32_t tag = 0;
+  for (int i = 0; i < 4; ++i) {
+    const char c = subtype[i];
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      break;
+    }
+    tag = tag * 16 + digit;
+  }
+  return tag;
+}
+
+// Fields of the reader state that no discovery step sets: start every source
+// from their load values so nothing of the last source leaks into this one.
+void ResetPlaybackState(ReaderState& s) {
+  s.videoNeedsPage = 1;
+  s.audioNeedsPage = 1;
+  s.videoTime = 0;
+  s.audioTime = 0;
+  s.audioGranule = 0;
+  s.pendingVideoBytes = 0;
+  s.seeking = 0;
+  s.pcm = nullptr;
+  s.pcmSamples = 0;
+  s.audioCarryBytes = 0;
+}
+
+void DescribeStreams(ReaderState& s) {
+  StreamInfo& info = s.info;
+  const DemuxState& d = s.demux;
+  const StreamHeader& video = *d.headers[0];
+  info.totalAudioBytes = 0;
+  std::memset(info.fourcc, 0, sizeof info.fourcc);
+  for (int i = 0; i < 4 && video.subtype[i] != 0; ++i) info.fourcc[i] = video.subtype[i];
+  info.width = video.width;
+  info.height = video.height;
+  info.framesPerSecond = 10000000.0 / static_cast<double>(video.timeUnit);
+  if (d.audioPresent <= 0) return;
+  const double seconds = static_cast<double>(info.frameCount) / info.framesPerSecond;
+  if (d.headers[1] == nullptr) {
+    info.audioFormat = 0;
+    info.audioParamA = d.vorbisInfo.channels;
+    info.audioParamB = static_cast<int32_t>(d.vorbisInfo.rate);
+    info.audioBitrate = static_cast<int32_t>(d.vorbisInfo.bitrate_nominal);
+    info.totalAudioBytes = TruncateToInt32(seconds * static_cast<double>(d.vorbisInfo.rate) *
+                                           static_cast<double>(d.vorbisInfo.channels) * 2.0);
+  } else {
+    const StreamHeader& audio = *d.headers[1];
+    info.audioFormat = ReadFormatTag(audio.subtype);
+    info.audioParamA = static_cast<int32_t>(audio.samplesPerUnit);
+    info.audioParamB = audio.channels;
+    info.totalAudioBytes =
+        TruncateToInt32(seconds * static_cast<double>(audio.avgBytesPerSecond));
+  }
+}
+
+// A video stream must have timing we can divide by; an audio stream that has
+// none is dropped (the video still plays).
+bool AcceptStreams(DemuxState& d) {
+  if (d.videoPresent != kStreamPresent || d.headers[0] == nullptr) return false;
+  if (!HasUsableTiming(*d.headers[0])) return false;
+  if (d.audioPresent == kStreamPresent && d.headers[1] != nullptr &&
+      !HasUsableTiming(*d.headers[1])) {
+    FreeStreamHeader(d.headers[1]);
+    d.headers[1] = nullptr;
+    d.audioPresent = kStreamAbsent;
+  }
+  if (AudioIsVorbis(d) && (d.vorbisInfo.channels <= 0 || d.vorbisInfo.rate <= 0)) return false;
+  return true;
+}
+
+}  // namespace
+
+int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t openArg,
+                      void** result) {
+  ReaderState& s = gReader;
+  s.demux.input = input;
+  s.audioCarryBytes = 0;
+  s.demux.sourceLength = input.open(name, 0, 0, -1, 1000000);
+  if (s.demux.sourceLength <= 0) {
+    UnbindInput(s.demux.input, false);
+    s.demux.sourceLength = 0;
+    return 0;
+  }
+  // One lock serves every source of the process: a thread that was inside
+  // the library when an earlier source was force-closed may still be leaving
+  // it, so the lock is never destroyed under it.
+  if (s.lock == nullptr) s.lock = MutexCreate();
+  if (s.lock == nullptr) {
+    CloseSource(s);
+    return 0;
+  }
+  ResetPlaybackState(s);
+  SetCurrentFrame(s.info, 0);
+  if (DiscoverStreams(s.demux, s.info, name, openArg) != 1 || !AcceptStreams(s.demux)) {
+    CloseSource(s);
+    return 0;
+  }
+  DescribeStreams(s);
+  s.sourceOpen = 1;
+  if (result != nullptr) *result = &s.info;
+  return 1;
+}
+
+int32_t OpenEntry(const char16_t* name, int32_t useCache, int32_t openArg, void** result) {
+  if (name == nullptr) return 0;
+  // The host should close first; if it did not, close now so the earlier
+  // plug-in, source and buffers are not leaked.
+  if (gReader.sourceOpen != 0 || gReader.demux.input.library != nullptr) CloseEntry();
+  InputSource input;
+  if (BindInput(input, PluginNameFor(name, useCache)) == 0) return 0;
+  return OpenWithInput(input, name, openArg, result);
+}
+
+int32_t CloseEntry() {
+  CloseSource(gReader);
+  return 1;
+}
+
+int32_t CloseIfStalledEntry() {
+  ReaderState& s = gReader;
+  const uint32_t wait = MutexWait(s.lock, 500);
+  if (wait == kWaitTaken) {
+    MutexRelease(s.lock);
+    return 1;
+  }
+  if (wait != kWaitTimedOut) return 1;
+  // Another thread has held the reader for 500 ms, most likely blocked in a
+  // read. Closing the input first makes that read return; the thread then
+  // finds the input ended and leaves. Only when it has let go of the lock
+  // are the records it was using released and the plug-in unloaded.
+  if (s.demux.input.close != nullptr) s.demux.input.close();
+  if (MutexWait(s.lock, kWaitForever) == kWaitTaken) {
+    CloseSource(s);
+    MutexRelease(s.lock);
+  }
+  return 1;
+}
+
+double FrameRateEntry() { return gReader.info.framesPerSecond; }
+
+double GetProgressEntry() {
+  const StreamInfo& info = gReader.info;
+  if (info.frameCount == 0) return 0.0;
+  return static_cast<double>(GetCurrentFrame(info)) * 100.0 / static_cast<double>(info.frameCount);
+}

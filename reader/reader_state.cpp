@@ -1,0 +1,17 @@
+#include "reader/reader_state.h"
+
+// Constant-initialised: loading the library runs no code for it.
+ReaderState gReader;
+
+void CloseSource(ReaderState& state) {
+  ClearDemuxState(state.demux);
+  state.pcm = nullptr;
+  state.pcmSamples = 0;
+  state.sourceOpen = 0;
+  state.pendingVideoFrame.Release(0);
+  state.pendingVideoBytes = 0;
+  state.audioCarry.Release(0);
+  state.audioCarryBytes = 0;
+  UnbindInput(state.demux.input, true);
+  state.demux.sourceLength = 0;
+}
