@@ -21,7 +21,11 @@ PassResult PullAudioPages(ReaderState& s) {
     s.audioNeedsPage = 0;
     for (;;) {
       const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, &serial);
-      if (r == kIntakeEnd) return kPassInputEnded;
+      if (r == kIntakeEnd) {
+        // The input is over, but the video path may have left packets of
+        // this stream in its slot: take those before reporting the end.
+        return StreamSlotHasPacket(d.slots[1]) ? kPassGoOn : kPassInputEnded;
+      }
       if (r != kIntakePage) {
         // A read was made (or sync lost): give other threads a turn before
         // the next page, as the video path does between its pages.

@@ -20,6 +20,10 @@ long StreamSlotBufferedBytes(const StreamSlot& slot) {
   return slot.streamState.body_fill - slot.streamState.body_returned;
 }
 
+bool StreamSlotHasPacket(StreamSlot& slot) {
+  return ogg_stream_packetpeek(&slot.streamState, nullptr) != 0;
+}
+
 int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page) {
   const int32_t serial = ogg_page_serialno(&page);
   // A refused page (wrong serial or version for the slot) is simply dropped.

@@ -34,6 +34,9 @@ void StreamSlotClear(StreamSlot& slot);
 // Bytes of page data buffered in the slot and not yet taken as packets.
 long StreamSlotBufferedBytes(const StreamSlot& slot);
 
+// True when a complete packet (or a gap mark) waits in the slot.
+bool StreamSlotHasPacket(StreamSlot& slot);
+
 // Submits page to the slot its serial number names. Pages of any other
 // serial number have no slot and are dropped. Returns the serial number.
 int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page);
