@@ -1,0 +1,316 @@
+#include "ogm_writer.h"
+
+#include <ogg/ogg.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include "ogg_edit.h"
+
+namespace ogmtest {
+
+void PutLe(Bytes& b, size_t offset, uint64_t value, int bytes) {
+  if (b.size() < offset + bytes) b.resize(offset + bytes, 0);
+  for (int i = 0; i < bytes; ++i) b[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint64_t GetLe(const Bytes& b, size_t offset, int bytes) {
+  uint64_t v = 0;
+  for (int i = 0; i < bytes && offset + i < b.size(); ++i) v |= uint64_t{b[offset + i]} << (8 * i);
+  return v;
+}
+
+namespace {
+
+void PutText(Bytes& b, size_t offset, const std::string& text, size_t width) {
+  if (b.size() < offset + width) b.resize(offset + width, 0);
+  for (size_t i = 0; i < width; ++i) b[offset + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+}
+
+const char kLegacyMagic[] = "Direct Show Samples embedded in Ogg";  // 35 chars
+
+Bytes LegacyBase(size_t size, int32_t bufferSize, uint32_t formatId) {
+  Bytes b(size, 0);
+  b[0] = 0x01;
+  PutText(b, 1, kLegacyMagic, 35);
+  PutLe(b, 40, static_cast<uint32_t>(bufferSize), 4);
+  PutLe(b, 96, formatId, 4);
+  return b;
+}
+
+}  // namespace
+
+Bytes DirectHeader(const StreamHeaderFields& f, size_t packetSize, uint8_t typeByte) {
+  Bytes b(57, 0);
+  b[0] = typeByte;
+  const size_t o = 1;
+  PutText(b, o + 0, f.streamType, 8);
+  PutText(b, o + 8, f.subtype, 4);
+  PutLe(b, o + 12, static_cast<uint32_t>(f.size), 4);
+  PutLe(b, o + 16, static_cast<uint64_t>(f.timeUnit), 8);
+  PutLe(b, o + 24, static_cast<uint64_t>(f.samplesPerUnit), 8);
+  PutLe(b, o + 32, static_cast<uint32_t>(f.defaultLength), 4);
+  PutLe(b, o + 36, static_cast<uint32_t>(f.bufferSize), 4);
+  PutLe(b, o + 40, static_cast<uint16_t>(f.bitsPerSample), 2);
+  if (f.streamType == "audio") {
+    PutLe(b, o + 44, static_cast<uint16_t>(f.channels), 2);
+    PutLe(b, o + 46, static_cast<uint16_t>(f.blockAlign), 2);
+    PutLe(b, o + 48, static_cast<uint32_t>(f.avgBytesPerSecond), 4);
+  } else {
+    PutLe(b, o + 44, static_cast<uint32_t>(f.width), 4);
+    PutLe(b, o + 48, static_cast<uint32_t>(f.height), 4);
+  }
+  b.resize(packetSize, 0);
+  return b;
+}
+
+Bytes DirectVideoHeader(const std::string& fourcc, int64_t timeUnit, int32_t width, int32_t height,
+                        size_t packetSize) {
+  StreamHeaderFields f;
+  f.subtype = fourcc;
+  f.timeUnit = timeUnit;
+  f.width = width;
+  f.height = height;
+  return DirectHeader(f, packetSize);
+}
+
+Bytes DirectAudioHeader(const std::string& formatTagHex, int64_t samplesPerUnit, int16_t channels,
+                        int32_t avgBytesPerSecond, int16_t blockAlign, int16_t bitsPerSample,
+                        size_t packetSize) {
+  StreamHeaderFields f;
+  f.streamType = "audio";
+  f.subtype = formatTagHex;
+  f.timeUnit = 10000000;
+  f.samplesPerUnit = samplesPerUnit;
+  f.bufferSize = static_cast<int32_t>(samplesPerUnit);
+  f.bitsPerSample = bitsPerSample;
+  f.channels = channels;
+  f.blockAlign = blockAlign;
+  f.avgBytesPerSecond = avgBytesPerSecond;
+  return DirectHeader(f, packetSize);
+}
+
+Bytes DirectTextHeader(size_t packetSize) {
+  StreamHeaderFields f;
+  f.streamType = "text";
+  f.subtype = "";
+  f.timeUnit = 10000;  // milliseconds
+  f.bitsPerSample = 0;
+  f.width = 0;
+  f.height = 0;
+  return DirectHeader(f, packetSize);
+}
+
+Bytes LegacyVideoHeader(const std::string& fourcc, int64_t timePerFrame, int32_t width, int32_t height,
+                        int32_t bufferSize) {
+  Bytes b = LegacyBase(184, bufferSize, 0x05589F80);
+  PutText(b, 68, fourcc, 4);
+  PutLe(b, 164, static_cast<uint64_t>(timePerFrame), 8);
+  PutLe(b, 176, static_cast<uint32_t>(width), 4);
+  PutLe(b, 180, static_cast<uint32_t>(height), 4);
+  return b;
+}
+
+Bytes LegacyAudioHeader(uint16_t formatTag, int16_t channels, int32_t samplesPerSecond,
+                        int32_t avgBytesPerSecond, int16_t blockAlign, int16_t bitsPerSample,
+                        const Bytes& extra, int32_t bufferSize) {
+  Bytes b = LegacyBase(142, bufferSize, 0x05589F81);
+  PutLe(b, 124, formatTag, 2);
+  PutLe(b, 126, static_cast<uint16_t>(channels), 2);
+  PutLe(b, 128, static_cast<uint32_t>(samplesPerSecond), 4);
+  PutLe(b, 132, static_cast<uint32_t>(avgBytesPerSecond), 4);
+  PutLe(b, 136, static_cast<uint16_t>(blockAlign), 2);
+  PutLe(b, 138, static_cast<uint16_t>(bitsPerSample), 2);
+  PutLe(b, 140, static_cast<uint16_t>(extra.size()), 2);
+  b.insert(b.end(), extra.begin(), extra.end());
+  return b;
+}
+
+Bytes CommentPacket(const std::string& vendor, const std::vector<std::string>& comments, uint8_t typeByte) {
+  Bytes b{typeByte, 'v', 'o', 'r', 'b', 'i', 's'};
+  auto put = [&b](const std::string& s) {
+    PutLe(b, b.size(), s.size(), 4);
+    b.insert(b.end(), s.begin(), s.end());
+  };
+  put(vendor);
+  PutLe(b, b.size(), comments.size(), 4);
+  for (const auto& c : comments) put(c);
+  b.push_back(0x01);
+  return b;
+}
+
+std::string ChapterTime(int64_t ms) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(ms / 3600000),
+                static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60),
+                static_cast<long long>(ms % 1000));
+  return buf;
+}
+
+std::vector<std::string> ChapterComments(const std::vector<Chapter>& chapters) {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < chapters.size(); ++i) {
+    char key[32];
+    std::snprintf(key, sizeof key, "CHAPTER%02zu", i + 1);
+    out.push_back(std::string(key) + "=" + ChapterTime(chapters[i].startMs));
+    out.push_back(std::string(key) + "NAME=" + chapters[i].name);
+  }
+  return out;
+}
+
+uint8_t DataHeaderByte(bool keyframe, int lengthBytes) {
+  uint8_t h = keyframe ? 0x08 : 0x00;
+  h |= static_cast<uint8_t>((lengthBytes & 3) << 6);
+  h |= static_cast<uint8_t>((lengthBytes & 4) >> 1);
+  return h;
+}
+
+Bytes DataPacket(uint8_t headerByte, int lengthBytes, uint64_t duration, const Bytes& payload) {
+  Bytes b{headerByte};
+  if (lengthBytes > 0) PutLe(b, 1, duration, lengthBytes);
+  b.insert(b.end(), payload.begin(), payload.end());
+  return b;
+}
+
+Bytes FramePacket(bool keyframe, const Bytes& payload) {
+  return DataPacket(DataHeaderByte(keyframe, 0), 0, 0, payload);
+}
+
+// ---------------------------------------------------------------------------
+
+struct OgmWriter::Stream {
+  explicit Stream(int32_t serial) { ogg_stream_init(&os, serial); }
+  ~Stream() { ogg_stream_clear(&os); }
+  ogg_stream_state os;
+  bool pagePerPacket = false;
+  long fill = 0;  // 0: libogg's default
+};
+
+OgmWriter::OgmWriter() = default;
+OgmWriter::~OgmWriter() = default;
+
+int OgmWriter::AddStream(int32_t serial) {
+  streams_.push_back(std::make_unique<Stream>(serial));
+  return static_cast<int>(streams_.size()) - 1;
+}
+
+void OgmWriter::SetPagePerPacket(int stream, bool on) { streams_.at(stream)->pagePerPacket = on; }
+void OgmWriter::SetPageFill(int stream, long bytes) { streams_.at(stream)->fill = bytes; }
+
+void OgmWriter::Drain(Stream& s, bool flush) {
+  ogg_page og;
+  for (;;) {
+    int got;
+    if (flush)
+      got = ogg_stream_flush(&s.os, &og);
+    else if (s.fill > 0)
+      got = ogg_stream_pageout_fill(&s.os, &og, static_cast<int>(s.fill));
+    else
+      got = ogg_stream_pageout(&s.os, &og);
+    if (!got) break;
+    out_.insert(out_.end(), og.header, og.header + og.header_len);
+    out_.insert(out_.end(), og.body, og.body + og.body_len);
+    ++pages_;
+  }
+}
+
+void OgmWriter::Packet(int stream, const Bytes& data, int64_t granule, unsigned flags) {
+  Stream& s = *streams_.at(stream);
+  ogg_packet op{};
+  op.packet = const_cast<unsigned char*>(data.data());
+  op.bytes = static_cast<long>(data.size());
+  op.b_o_s = s.os.packetno == 0 && s.os.pageno == 0 ? 1 : 0;
+  op.e_o_s = (flags & kEndOfStream) ? 1 : 0;
+  op.granulepos = granule;
+  op.packetno = s.os.packetno;
+  static const unsigned char kEmpty = 0;
+  if (data.empty()) op.packet = const_cast<unsigned char*>(&kEmpty);
+  if (ogg_stream_packetin(&s.os, &op) != 0) throw std::runtime_error("ogg_stream_packetin failed");
+  Drain(s, (flags & (kFlushPage | kEndOfStream)) || s.pagePerPacket);
+}
+
+void OgmWriter::Flush(int stream) { Drain(*streams_.at(stream), true); }
+
+void OgmWriter::FlushAll() {
+  for (auto& s : streams_) Drain(*s, true);
+}
+
+void OgmWriter::RawBytes(const Bytes& bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+
+const Bytes& OgmWriter::Finish() {
+  FlushAll();
+  return out_;
+}
+
+bool OgmWriter::WriteFile(const std::string& path) { return WriteBytes(path, Finish()); }
+
+bool OgmWriter::AddVorbisFromOgg(int stream, const std::string& path) {
+  VorbisPages v;
+  if (!LoadVorbisOgg(ReadBytes(path), &v)) return false;
+  Packet(stream, v.headers[0], 0, kFlushPage);
+  Packet(stream, v.headers[1], 0, kAutoPage);
+  Packet(stream, v.headers[2], 0, kFlushPage);
+  for (size_t i = 0; i < v.pages.size(); ++i) {
+    const auto& page = v.pages[i];
+    for (size_t k = 0; k < page.packets.size(); ++k) {
+      const bool last = k + 1 == page.packets.size();
+      unsigned flags = last ? kFlushPage : kAutoPage;
+      if (last && i + 1 == v.pages.size()) flags |= kEndOfStream;
+      Packet(stream, page.packets[k], last ? page.granule : -1, flags);
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+
+Bytes BuildPage(const PageSpec& spec) {
+  Bytes lacing;
+  Bytes body;
+  for (size_t i = 0; i < spec.packets.size(); ++i) {
+    const Bytes& p = spec.packets[i];
+    size_t n = p.size();
+    while (n >= 255) {
+      lacing.push_back(255);
+      n -= 255;
+    }
+    const bool open = spec.lastPacketOpen && i + 1 == spec.packets.size();
+    if (!open) lacing.push_back(static_cast<uint8_t>(n));
+    else if (n != 0) throw std::invalid_argument("an open last packet must be a multiple of 255 bytes");
+    body.insert(body.end(), p.begin(), p.end());
+  }
+  if (lacing.size() > 255) throw std::invalid_argument("page holds more than 255 lacing values");
+  Bytes h(27, 0);
+  std::memcpy(h.data(), "OggS", 4);
+  h[5] = static_cast<uint8_t>((spec.continued ? 1 : 0) | (spec.bos ? 2 : 0) | (spec.eos ? 4 : 0));
+  PutLe(h, 6, static_cast<uint64_t>(spec.granule), 8);
+  PutLe(h, 14, static_cast<uint32_t>(spec.serial), 4);
+  PutLe(h, 18, spec.sequence, 4);
+  h[26] = static_cast<uint8_t>(lacing.size());
+  h.insert(h.end(), lacing.begin(), lacing.end());
+  ogg_page og;
+  og.header = h.data();
+  og.header_len = static_cast<long>(h.size());
+  og.body = body.data();
+  og.body_len = static_cast<long>(body.size());
+  ogg_page_checksum_set(&og);
+  h.insert(h.end(), body.begin(), body.end());
+  return h;
+}
+
+bool WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  if (!f) return false;
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(f);
+}
+
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return {};
+  return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+}  // namespace ogmtest
