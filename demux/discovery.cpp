@@ -174,15 +174,16 @@ int32_t ScanDuration(DemuxState& d) {
     }
     if (ogg_page_serialno(&d.page) != 0) continue;
     ogg_stream_pagein(&video, &d.page);
+    // A gap (normal on the first page after the seek) is passed over. Bytes
+    // are read only when no complete page is left: pages already buffered
+    // must be seen, or the count would stop short of the last frame.
     int p;
-    while ((p = ogg_stream_packetout(&video, &d.packet)) > 0) {
+    while ((p = ogg_stream_packetout(&video, &d.packet)) != 0) {
+      if (p < 0) continue;
       const int64_t g = d.packet.granulepos;
       // Only a granule that gives a positive 32-bit count is a frame number.
       if (g >= 0 && g < INT32_MAX) frameCount = static_cast<int32_t>(g + 1);
     }
-    // A gap (normal on the first page after the seek) goes on with the next
-    // page; an empty slot needs more bytes.
-    if (p == 0 && AppendChunk(d.sync, d.input) == 0) break;
   }
   ogg_stream_clear(&video);
   return frameCount;

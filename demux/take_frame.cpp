@@ -36,7 +36,11 @@ int32_t TakeFrame(StreamSlot& slot, const StreamHeader& header, Frame* frame) {
   }
 
   const int32_t n = LengthBytesOf(b);
-  const bool consecutive = packet.packetno == slot.lastPacketNo + 1 && slot.awaitingGranule == 0;
+  // A packet without its own granule continues from the previous one, which
+  // only works when nothing was lost in between and that one had a position
+  // (continuing from "none" would invent a time near zero).
+  const bool consecutive = packet.packetno == slot.lastPacketNo + 1 &&
+                           slot.awaitingGranule == 0 && slot.lastGranule != -1;
   int64_t g = packet.granulepos;
   if (packet.bytes < 1 + n) {
     // No room for the length field: nothing to hand out. Keep the timing
@@ -54,8 +58,6 @@ int32_t TakeFrame(StreamSlot& slot, const StreamHeader& header, Frame* frame) {
   frame->size = static_cast<int32_t>(packet.bytes - 1 - n);
   const int32_t d = PacketDuration(header, packet.packet, n);
 
-  // A packet without its own granule continues from the previous one, which
-  // only works when nothing was lost in between and a reference exists.
   if (g == -1 && consecutive) g = Continue(slot);
   if (g != -1) slot.awaitingGranule = 0;
   slot.lastDuration = d;
