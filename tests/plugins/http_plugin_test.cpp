@@ -1,0 +1,157 @@
+// RavelHTTP against nginx (http and https) and against a scripted server
+// that drops, stalls, ignores ranges or announces what cannot be served.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <random>
+
+#include "http_servers.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class HttpPlugin : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    data = new std::string(RandomBytes(6 << 20, 21));
+    http = new Nginx(false);
+    https = new Nginx(true);
+    http->Put("data.bin", *data);
+    https->Put("data.bin", *data);
+    setenv("CURL_CA_BUNDLE", https->ca_file().c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    delete http;
+    delete https;
+    delete data;
+  }
+  void TearDown() override { plugin.close(); }
+
+  static inline std::string* data;
+  static inline Nginx* http;
+  static inline Nginx* https;
+  Plugin plugin{"RavelHTTP"};
+};
+
+TEST_F(HttpPlugin, NginxFullReadEqualsTheFile) {
+  for (Nginx* server : {http, https}) {
+    ASSERT_EQ(plugin.Open(server->Url("data.bin"), 4000000, 1000000), int32_t(data->size()));
+    EXPECT_TRUE(plugin.ReadAll() == *data) << server->Url("data.bin");
+  }
+}
+
+TEST_F(HttpPlugin, NginxSeeksReadTheRightBytes) {
+  for (Nginx* server : {http, https}) {
+    ASSERT_EQ(plugin.Open(server->Url("data.bin")), int32_t(data->size()));
+    std::mt19937 random(9);
+    for (int i = 0; i < 60; ++i) {
+      const int32_t offset = int32_t(random() % data->size());
+      const int32_t count = int32_t(random() % 30000 + 1);
+      ASSERT_TRUE(plugin.ReadAt(offset, count) == data->substr(offset, count)) << offset;
+    }
+  }
+}
+
+TEST_F(HttpPlugin, RefusesMissingAndForeignResources) {
+  for (const std::string& url : {http->Url("missing.bin"), std::string("ftp://127.0.0.1/x"),
+                                 std::string("http://127.0.0.1:1/")}) {
+    EXPECT_EQ(plugin.Open(url, -1, 2000), 0) << url;
+  }
+}
+
+TEST(ScriptedHttp, ResumesAfterDroppedConnections) {
+  const std::string body = RandomBytes(1 << 20, 4);
+  // Without ranges a resume starts over and discards what was read, so it
+  // only gets further once a connection survives.
+  struct Case { bool ranges; size_t dropAfter; int drops, requests; } cases[] = {
+      {true, 150000, INT32_MAX, 7}, {false, 300000, 2, 3}};
+  for (const Case& c : cases) {
+    Script script;
+    script.body = body;
+    script.ranges = c.ranges;
+    script.dropAfter = c.dropAfter;
+    script.drops = c.drops;
+    ScriptedServer server(script);
+    Plugin plugin("RavelHTTP");
+    ASSERT_EQ(plugin.Open(server.Url(), 65536, 5000), int32_t(body.size()));
+    EXPECT_TRUE(plugin.ReadAll() == body) << "ranges " << c.ranges;
+    EXPECT_EQ(server.requests(), c.requests);
+    plugin.close();
+  }
+}
+
+TEST(ScriptedHttp, StalledServerTimesOut) {
+  Script script;
+  script.body = RandomBytes(1 << 20, 5);
+  script.stallAfter = 100000;
+  ScriptedServer server(script);
+  Plugin plugin("RavelHTTP");
+  ASSERT_EQ(plugin.Open(server.Url(), -1, 300), 1 << 20);
+  const auto start = Clock::now();
+  EXPECT_TRUE(plugin.ReadAll() == script.body.substr(0, 100000));
+  EXPECT_LT(SecondsSince(start), 10.0);
+  plugin.close();
+}
+
+TEST(ScriptedHttp, VanishedServerEndsReads) {
+  Script script;
+  script.body = RandomBytes(8 << 20, 6);
+  auto server = std::make_unique<ScriptedServer>(script);
+  Plugin plugin("RavelHTTP");
+  ASSERT_EQ(plugin.Open(server->Url(), 65536, 2000), 8 << 20);
+  server.reset();
+  const auto start = Clock::now();
+  const std::string got = plugin.ReadAll();
+  EXPECT_LT(got.size(), script.body.size());
+  EXPECT_TRUE(got == script.body.substr(0, got.size()));
+  EXPECT_LT(SecondsSince(start), 10.0);
+  plugin.close();
+}
+
+TEST(ScriptedHttp, WithoutRangesSeeksAreRefusedAndReadsGoOn) {
+  Script script;
+  script.body = RandomBytes(1 << 20, 7);
+  script.ranges = false;
+  ScriptedServer server(script);
+  Plugin plugin("RavelHTTP");
+  ASSERT_EQ(plugin.Open(server.Url(), 65536, 5000), 1 << 20);
+  EXPECT_EQ(plugin.seek((1 << 20) - 1, 0), 0);
+  EXPECT_EQ(plugin.ReadAt(0, 1000), script.body.substr(0, 1000));
+  EXPECT_EQ(plugin.seek(500, 0), 0);
+  EXPECT_EQ(plugin.seek(1000, 0), 1);
+  EXPECT_TRUE(plugin.ReadAll() == script.body.substr(1000));
+  EXPECT_EQ(server.requests(), 1);
+  plugin.close();
+}
+
+TEST(ScriptedHttp, RefusesWhatCannotBeServed) {
+  struct Case { const char* what; int64_t claim; bool ranges; int status; bool length; bool stall; } cases[] = {
+      {"3 GB ranged", 3000000000, true, 0, true, false},
+      {"3 GB whole", 3000000000, false, 0, true, false},
+      {"404", -1, true, 404, true, false},
+      {"no length", -1, false, 0, false, false},
+      {"empty", 0, false, 0, true, false},
+      {"no answer", -1, true, 0, true, true}};
+  for (const Case& c : cases) {
+    Script script;
+    script.body = RandomBytes(100000, 8);
+    script.claimLength = c.claim;
+    script.ranges = c.ranges;
+    script.status = c.status;
+    script.announceLength = c.length;
+    script.stallBeforeHead = c.stall;
+    ScriptedServer server(script);
+    Plugin plugin("RavelHTTP");
+    const auto start = Clock::now();
+    EXPECT_EQ(plugin.Open(server.Url(), -1, 300), 0) << c.what;
+    EXPECT_LT(SecondsSince(start), 5.0) << c.what;
+  }
+}
+
+}  // namespace
