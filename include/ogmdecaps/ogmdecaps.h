@@ -162,19 +162,32 @@ OGMDECAPS_EXPORT ReaderFunctions* InitializeReader(ReaderFunctions* table);
 
 /* Every input plug-in ("Ravel", "RavelCache", "RavelHTTP"; .dll on Windows,
  * .so elsewhere) exports these four functions and serves one source at a
- * time.
+ * time. Ravel reads local files directly, RavelCache through a read-ahead
+ * window, RavelHTTP reads http:// and https:// URLs.
  *
- * RavelOpen(name, a, b, c, d): name is NUL-terminated UTF-16. a and b are 0.
- *   c: read-ahead (cache) size in bytes; -1 or 0 = the plug-in's default.
- *   d: time-out in milliseconds for one read or connect (network); values
- *      <= 0 = the plug-in's default.
+ * RavelOpen(name, a, b, c, d): name is NUL-terminated UTF-16 (a file path,
+ *   or a URL for RavelHTTP). a and b are 0. An open source is closed first.
+ *   c: read-ahead size in bytes; -1 or 0 = the plug-in's default (1 MiB),
+ *      others clamped to 64 KiB..16 MiB. RavelCache's window; RavelHTTP's
+ *      limit on received bytes held ahead of the reader. Ravel ignores it.
+ *   d: time-out in milliseconds for a network connect, the response head,
+ *      or a read that receives no byte; <= 0 = the default (15 s), others
+ *      clamped to 100 ms..30 s (the reader's first open passes 1000000).
+ *      The file plug-ins ignore it.
  *   Returns the source length in bytes (1..INT32_MAX), 0 = not opened.
- *   Sources longer than INT32_MAX bytes are refused (0).
- * RavelRead(buffer, count): returns bytes read (0..count), 0 = no more data.
- * RavelSeek(offset, origin): origin 0 = absolute from the start. Returns 1
- *   done, 0 refused (offset out of range, or the server cannot seek).
- * RavelClose(): releases the source; returns 1. May be called from another
- *   thread while a RavelRead blocks: that read then returns promptly. */
+ *   Sources longer than INT32_MAX bytes are refused (0), and so are empty
+ *   ones, anything but regular files, and HTTP answers without a length.
+ * RavelRead(buffer, count): returns bytes read (0..count), 0 = no more data
+ *   (end, failure, nothing open, or closed meanwhile); never negative.
+ *   RavelHTTP resumes a dropped transfer with a Range request (a few tries)
+ *   and returns 0 when no byte arrives within the time-out.
+ * RavelSeek(offset, origin): origin 0 = absolute from the start, 1 = from the
+ *   position, 2 = from the end. Returns 1 done, 0 refused (target outside
+ *   0..length, unknown origin, nothing open, or a server that ignores Range
+ *   and the target is not among the bytes already received).
+ * RavelClose(): releases the source; returns 1, also when nothing is open.
+ *   May be called from another thread while a RavelRead blocks: that read
+ *   then returns 0 promptly, and the plug-in can be opened again. */
 typedef int32_t (*RavelOpenFn)(const char16_t* name, int32_t a, int32_t b,
                                int32_t c, int32_t d);
 typedef int32_t (*RavelReadFn)(void* buffer, int32_t count);
