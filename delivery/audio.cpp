@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "delivery/delivery.h"
+#include "delivery/pcm.h"
 #include "demux/mul_div_round.h"
 #include "demux/result.h"
 #include "demux/take_frame.h"
@@ -69,6 +70,12 @@ PassResult RawPass(ReaderState& s, uint8_t*& out, int32_t& remaining, int32_t by
       remaining -= s.audioCarryBytes;
       s.audioCarryBytes = 0;
       s.audioCarry.Release(0);
+      // The carry filled the request: done. Taking the next packet first
+      // would lose these bytes when the stream ends right here.
+      if (remaining == 0) {
+        *result = byteCount;
+        return kPassDone;
+      }
     }
     Frame frame;
     const int32_t r = TakeFrame(s.demux.slots[1], header, &frame);
@@ -90,11 +97,6 @@ PassResult RawPass(ReaderState& s, uint8_t*& out, int32_t& remaining, int32_t by
     out += frame.size;
     remaining -= frame.size;
   }
-}
-
-inline int16_t ClipSample(ogg_int32_t v) {
-  const int32_t x = v >> 9;
-  return static_cast<int16_t>(x > 32767 ? 32767 : (x < -32768 ? -32768 : x));
 }
 
 void UpdateAudioPosition(ReaderState& s) {
@@ -181,7 +183,15 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
       if (!hold.taken() || s.sourceOpen == 0 || s.demux.audioPresent != kStreamPresent) return 0;
       if (!raw && s.demux.vorbisReady == 0) return 0;
       PassResult pass = PullAudioPages(s);
-      if (pass == kPassInputEnded) return 0;
+      if (pass == kPassInputEnded) {
+        // The stream's last samples rarely make 2000 bytes: hand them out
+        // rather than dropping the end of the audio.
+        if (!raw && written > 0) {
+          UpdateAudioPosition(s);
+          return written;
+        }
+        return 0;
+      }
       if (s.audioNeedsPage == 0) {
         int32_t result = 0;
         pass = raw ? RawPass(s, out, remaining, byteCount, endOfStream, &result)

@@ -8,6 +8,16 @@
 
 namespace {
 
+// Header packets taken here never pass through TakeFrame; leave the slot's
+// timing as TakeFrame leaves it after a header packet, so the first data
+// packet continues from granule 0 instead of waiting for a page granule.
+void MarkHeaderTaken(StreamSlot& slot, const ogg_packet& packet) {
+  slot.awaitingGranule = 0;
+  slot.lastPacketNo = packet.packetno;
+  slot.lastGranule = 0;
+  slot.lastDuration = 0;
+}
+
 bool IsChapterComment(const vorbis_comment& c, int index) {
   return c.comment_lengths[index] >= static_cast<int>(kChapterKeyLength) &&
          CompareNoCase(c.user_comments[index], "CHAPTER", kChapterKeyLength) == 0;
@@ -85,6 +95,7 @@ int32_t ReadVideoComments(DemuxState& d, StreamInfo& info) {
     if (r < 0) return -1;
     if (r > 0) break;
   }
+  MarkHeaderTaken(d.slots[0], d.packet);
   vorbis_info_init(&d.videoCommentInfo);
   vorbis_comment_init(&d.videoComment);
   // The comment reader wants an identification header first; a rate of 1
@@ -107,6 +118,7 @@ int32_t ReadAudioHeaders(DemuxState& d) {
       if (r == 0) break;
       if (r < 0) return -1;
       if (d.headers[1] != nullptr) {
+        MarkHeaderTaken(d.slots[1], d.packet);
         taken = 2;
       } else {
         if (HeaderIn(d.vorbisInfo, d.vorbisComment, d.packet) < 0) return -1;

@@ -1,0 +1,99 @@
+// A video thread, an audio thread and a third thread at once: the readers'
+// output equals sequential reading, and seeks from the third thread leave
+// the readers working. Run under ThreadSanitizer as well.
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "reader_fixture.h"
+
+using ogmtest::Bytes;
+
+namespace {
+
+ogmtest::SimpleOgmOptions Options() {
+  ogmtest::SimpleOgmOptions o;
+  o.frames = 300;
+  o.gop = 25;
+  o.audio = ogmtest::AudioKind::kRaw;
+  return o;
+}
+
+TEST_F(ReaderTest, ConcurrentReadersSeeWhatSequentialReadingSees) {
+  const ogmtest::SimpleOgmOptions o = Options();
+  const ogmtest::SimpleOgm f = ogmtest::MakeSimpleOgm(o);
+  ogmtest::MemoryInputConfig config;
+  config.maxBytesPerRead = 1000;  // more page intakes, more interleaving
+  ASSERT_EQ(OpenBytes(f.bytes, config), 1);
+
+  std::vector<Bytes> frames;
+  Bytes audio;
+  std::atomic<bool> readersDone{false};
+  std::thread video([&] {
+    std::vector<uint8_t> buf(1 << 16);
+    int32_t n;
+    while ((n = NextVideoFrameEntry(buf.data())) >= 0) frames.emplace_back(buf.begin(), buf.begin() + n);
+  });
+  std::thread sound([&] {
+    std::vector<uint8_t> buf(1000);
+    while (ReadAudioEntry(buf.data(), 1000) == 1000) audio.insert(audio.end(), buf.begin(), buf.end());
+  });
+  std::thread watcher([&] {
+    // What a player's UI thread does meanwhile.
+    while (!readersDone) {
+      EXPECT_EQ(CloseIfStalledEntry(), 1);
+      const double p = GetProgressEntry();
+      EXPECT_GE(p, 0.0);
+      EXPECT_LE(p, 100.0);
+      EXPECT_EQ(FrameRateEntry(), 25.0);
+    }
+  });
+  video.join();
+  sound.join();
+  readersDone = true;
+  watcher.join();
+
+  ASSERT_EQ(frames.size(), static_cast<size_t>(o.frames));
+  for (int i = 0; i < o.frames; ++i) ASSERT_EQ(frames[i], ogmtest::FramePayload(o, i)) << i;
+  EXPECT_EQ(audio, ogmtest::RawAudio(0, audio.size()));
+  EXPECT_LT(f.rawAudioBytes - audio.size(), 1000u);
+}
+
+TEST_F(ReaderTest, SeeksFromAThirdThreadWhileBothRead) {
+  const ogmtest::SimpleOgmOptions o = Options();
+  ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  std::atomic<bool> stop{false};
+  std::atomic<int> badFrames{0};
+  std::atomic<int> videoCalls{0};
+  std::thread video([&] {
+    std::vector<uint8_t> buf(1 << 16);
+    while (!stop) {
+      const int32_t n = NextVideoFrameEntry(buf.data());
+      ++videoCalls;
+      if (n < 0) continue;  // at the end until the next seek moves back
+      uint32_t index;
+      std::memcpy(&index, buf.data(), 4);
+      // Whatever the interleaving, a frame is always one whole frame.
+      if (index >= static_cast<uint32_t>(o.frames) || Bytes(buf.begin(), buf.begin() + n) != ogmtest::FramePayload(o, static_cast<int>(index)))
+        ++badFrames;
+    }
+  });
+  std::thread sound([&] {
+    std::vector<uint8_t> buf(1000);
+    while (!stop) ReadAudioEntry(buf.data(), 1000);
+  });
+  for (int p : {50, 10, 90, 30, 0, 70, 20}) {
+    const int32_t remaining = SeekEntry(p, 0);
+    EXPECT_GE(remaining, 0);
+    EXPECT_LE(remaining, info_->totalAudioBytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  stop = true;
+  video.join();
+  sound.join();
+  EXPECT_EQ(badFrames, 0);
+  EXPECT_GT(videoCalls, 0);
+}
+
+}  // namespace
