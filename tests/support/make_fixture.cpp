@@ -5,6 +5,7 @@
 //       [--gop K] [--size WxH] [--fourcc XVID] [--min-frame B] [--max-frame B]
 //       [--large-every N] [--large-bytes B] [--frames-per-page N]
 //       [--mp3-like | --vorbis | --vorbis-file F.ogg] [--vorbis-quality Q]
+//       [--vorbis-rate HZ] [--vorbis-channels N] [--ogmmerge-order]
 //       [--chapters N] [--legacy] [--audio-first] [--no-eos] OUT.ogm
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +23,8 @@ int Usage() {
                "usage: ogm_make_fixture [--frames N | --seconds S | --minutes M] [--fps F] [--gop K]\n"
                "  [--size WxH] [--fourcc CODE] [--min-frame B] [--max-frame B] [--large-every N]\n"
                "  [--large-bytes B] [--frames-per-page N] [--mp3-like | --vorbis | --vorbis-file F]\n"
-               "  [--vorbis-quality Q] [--chapters N] [--legacy] [--audio-first] [--no-eos] OUT.ogm\n");
+               "  [--vorbis-quality Q] [--vorbis-rate HZ] [--vorbis-channels N] [--ogmmerge-order]\n"
+               "  [--chapters N] [--legacy] [--audio-first] [--no-eos] OUT.ogm\n");
   return 2;
 }
 
@@ -36,6 +38,8 @@ int main(int argc, char** argv) {
   int chapters = 0;
   bool encodeVorbis = false;
   double vorbisQuality = 0.0;
+  int vorbisRate = 44100;
+  int vorbisChannels = 2;
   const char* out = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -80,7 +84,7 @@ int main(int argc, char** argv) {
   TempDir tmp("ogmfix");
   if (encodeVorbis) {
     o.audio = AudioKind::kVorbis;
-    o.vorbisFile = EncodeVorbis(tmp.path(), "a.ogg", 44100, 2, length, vorbisQuality);
+    o.vorbisFile = EncodeVorbis(tmp.path(), "a.ogg", vorbisRate, vorbisChannels, length, vorbisQuality);
     if (o.vorbisFile.empty()) {
       std::fprintf(stderr, "ogm_make_fixture: Vorbis encoding failed\n");
       return 1;

@@ -99,7 +99,11 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
   }
   w.Packet(v, videoComment, 0, kFlushPage);
   if (o.audio == AudioKind::kRaw) w.Packet(a, audioComment, 0, kFlushPage);
-  if (o.audio == AudioKind::kVorbis) {
+  bool setupPending = false;
+  if (o.audio == AudioKind::kVorbis && o.ogmmergeVorbisOrder) {
+    w.Packet(a, audioComment, -1, kFlushPage);
+    setupPending = true;
+  } else if (o.audio == AudioKind::kVorbis) {
     w.Packet(a, audioComment, 0, kAutoPage);
     w.Packet(a, vorbis.headers[2], 0, kFlushPage);
   }
@@ -151,6 +155,11 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
       r.audioSamples = p.startSample + o.audioSamplesPerPacket;
       ++k;
     } else {
+      if (setupPending) {
+        w.Flush(v);  // ends the first video data page
+        w.Packet(a, vorbis.headers[2], 0, kFlushPage);
+        setupPending = false;
+      }
       const auto& page = vorbis.pages[k];
       for (size_t j = 0; j < page.packets.size(); ++j) {
         const bool last = j + 1 == page.packets.size();

@@ -49,6 +49,9 @@ struct SimpleOgmOptions {
   Bytes legacyAudioExtra;    // extra bytes of a legacy audio header
   // Vorbis: an Ogg Vorbis file (from ogm_vorbis_encode), remuxed as it is.
   std::string vorbisFile;
+  // Vorbis headers as ogmmerge lays them out: the comment on a page of its
+  // own (granule -1), the setup header only after the first video data page.
+  bool ogmmergeVorbisOrder = false;
   bool audioFirst = false;  // audio header pages before the video's (broken order)
 
   // Comments of the video stream.

@@ -1,6 +1,8 @@
 // Peer-made files and the Vorbis tools.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "ogg_edit.h"
 #include "peer_files.h"
 #include "simple_ogm.h"
@@ -123,4 +125,59 @@ TEST_F(PeerOgm, ChaptersWrittenIntoAPeerFileReachFfprobe) {
   EXPECT_NE(r.out.find("title=Intro"), std::string::npos);
   EXPECT_NE(r.out.find("start_time=2.000000"), std::string::npos);
   EXPECT_EQ(Probe(withChapters).at(0).packets, 100);
+}
+
+namespace {
+
+// The first pages as (serial, granule, packets completed). Video data pages
+// read as (0, 0, 0): their granule and count follow the frame sizes.
+std::vector<std::tuple<int32_t, int64_t, int>> HeaderLayout(const Bytes& file, size_t count) {
+  std::vector<std::tuple<int32_t, int64_t, int>> out;
+  for (const auto& p : ListPages(file)) {
+    if (out.size() == count) break;
+    const bool videoData = p.serial == 0 && p.sequence >= 2;
+    out.emplace_back(p.serial, videoData ? 0 : p.granule, p.serial == 1 ? p.packetsCompleted : 0);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(PeerOgm, WriterCanLayOutVorbisHeadersAsOgmmergeDoes) {
+  const std::string vorbis = MakePeerVorbisOgg(dir_.path(), 4);
+  if (vorbis.empty()) GTEST_SKIP() << "no libvorbis in ffmpeg";
+  const std::string ogm = MakePeerOgm(dir_.path(), "vorbis.ogm", {avi_, vorbis});
+  ASSERT_FALSE(ogm.empty());
+  const Bytes peer = ReadBytes(ogm);
+  // Video BOS, audio BOS, video comment, audio comment (granule -1), first
+  // video data page, then the Vorbis setup header alone.
+  const auto expected = std::vector<std::tuple<int32_t, int64_t, int>>{
+      {0, 0, 0}, {1, 0, 1}, {0, 0, 0}, {1, -1, 1}, {0, 0, 0}, {1, 0, 1}};
+  EXPECT_EQ(HeaderLayout(peer, 6), expected);
+  EXPECT_EQ(ReadPackets(peer, 1)[2].data[0], 0x05);
+
+  SimpleOgmOptions o;
+  o.frames = 100;
+  o.audio = AudioKind::kVorbis;
+  o.vorbisFile = EncodeVorbis(dir_.path(), "ours.ogg", 44100, 2, 4);
+  o.ogmmergeVorbisOrder = true;
+  const SimpleOgm f = MakeSimpleOgm(o);
+  EXPECT_EQ(HeaderLayout(f.bytes, 6), expected);
+  const std::string path = dir_.File("ours.ogm");
+  ASSERT_TRUE(WriteBytes(path, f.bytes));
+  EXPECT_EQ(DecodeVorbis(path, 1).pcm, DecodeVorbis(o.vorbisFile).pcm);
+}
+
+TEST_F(PeerOgm, Ac3GoesInWithFormatTag2000) {
+  const std::string ac3 = MakePeerAc3(dir_.path(), 2);
+  ASSERT_FALSE(ac3.empty());
+  const std::string ogm = MakePeerOgm(dir_.path(), "ac3.ogm", {avi_, ac3});
+  ASSERT_FALSE(ogm.empty());
+  const auto audio = ReadPackets(ReadBytes(ogm), 1);
+  ASSERT_GT(audio.size(), 3u);
+  EXPECT_EQ(std::string(audio[0].data.begin() + 9, audio[0].data.begin() + 13), "2000");
+  EXPECT_EQ(GetLe(audio[0].data, 25, 8), 48000u);
+  EXPECT_EQ(audio[2].data[0], 0x88);
+  EXPECT_EQ(GetLe(audio[2].data, 1, 2), 1536u);
+  EXPECT_EQ(Probe(ogm).at(1).codecName, "ac3");
 }
