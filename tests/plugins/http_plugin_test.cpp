@@ -58,6 +58,13 @@ TEST_F(HttpPlugin, NginxSeeksReadTheRightBytes) {
   }
 }
 
+TEST_F(HttpPlugin, FollowsRedirects) {
+  for (Nginx* server : {http, https}) {
+    ASSERT_EQ(plugin.Open(server->Url("moved.bin")), int32_t(data->size()));
+    EXPECT_EQ(plugin.ReadAt(12345, 100), data->substr(12345, 100));
+  }
+}
+
 TEST_F(HttpPlugin, RefusesMissingAndForeignResources) {
   for (const std::string& url : {http->Url("missing.bin"), std::string("ftp://127.0.0.1/x"),
                                  std::string("http://127.0.0.1:1/")}) {

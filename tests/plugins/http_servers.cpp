@@ -64,7 +64,7 @@ Nginx::Nginx(bool tls) : tls_(tls) {
         << "http { access_log off; client_body_temp_path " << d << "; proxy_temp_path " << d
         << "; fastcgi_temp_path " << d << "; uwsgi_temp_path " << d << "; scgi_temp_path " << d
         << ";\n server { listen 127.0.0.1:" << port_ << (tls ? " ssl" : "") << "; root " << d
-        << "/www;\n"
+        << "/www;\n location = /moved.bin { return 302 /data.bin; }\n"
         << (tls ? " ssl_certificate " + d + "/cert.pem; ssl_certificate_key " + d + "/key.pem;\n"
                 : "")
         << "} }\n";
