@@ -1,0 +1,63 @@
+#include "command_common.h"
+
+#include <cstdio>
+
+namespace cli {
+
+const char* UsageText() {
+  return "usage: ogmdecaps COMMAND SOURCE [options]\n"
+         "\n"
+         "SOURCE is an Ogg Media (.ogm) file or a URL (anything with \"://\", read over HTTP).\n"
+         "\n"
+         "commands:\n"
+         "  info SOURCE [--json]\n"
+         "      Describe the video, the audio and the chapters. A chapter's time is where a\n"
+         "      chapter seek lands: the keyframe the reader resumes on.\n"
+         "  play SOURCE [--realtime] [--seek-every P]\n"
+         "      Pull video and audio on two threads as a player does (as fast as possible,\n"
+         "      or paced by the frame rate with --realtime); --seek-every P seeks forward\n"
+         "      by P percent from a third thread meanwhile. Prints a summary.\n"
+         "  demux SOURCE [-v OUT.avi] [-a OUT.wav|.mp3|.mp2|.ac3|.dts|.raw] [--avi-limit BYTES]\n"
+         "      Write the video frames into an AVI and/or the audio into a file: WAV for\n"
+         "      Vorbis (decoded) and PCM, the raw stream for the other formats.\n"
+         "      The AVI stops at --avi-limit (default 1 GiB; AVI 1.0 offsets are 32-bit).\n"
+         "  framemd5 SOURCE\n"
+         "      One line per video frame with its size and MD5, as ffmpeg -f framemd5.\n"
+         "  seek SOURCE (--percent P | --frame N | --chapter K) [--frames N]\n"
+         "      Seek and print where the reader landed; --frames N prints the N frames\n"
+         "      from there (the landing keyframe first) as framemd5 lines. Chapters count\n"
+         "      from 1, as info lists them.\n"
+         "\n"
+         "options of every command:\n"
+         "  --cache          read a local file through the caching plug-in\n"
+         "  --timeout MS     network time-out handed to the input plug-in\n"
+         "  --library PATH   the reader library; default $OGMDECAPS_LIBRARY, then\n"
+         "                   ../lib/libogmdecaps.so beside this program\n"
+         "\n"
+         "exit status: 0 done, 1 the source did not open or a read or write failed,\n"
+         "2 usage error (also a request the source cannot satisfy).\n";
+}
+
+int UsageError(const std::string& command, const std::string& message) {
+  std::fprintf(stderr, "ogmdecaps %s: %s\n(ogmdecaps --help shows the usage)\n", command.c_str(), message.c_str());
+  return kExitUsage;
+}
+
+int Failure(const std::string& command, const std::string& message) {
+  std::fprintf(stderr, "ogmdecaps %s: %s\n", command.c_str(), message.c_str());
+  return kExitFailed;
+}
+
+int OpenSession(const std::string& command, const ParsedArgs& args, Session* session) {
+  SourceOptions options;
+  std::string error;
+  if (!ReadSourceOptions(args, &options, &error)) return UsageError(command, error);
+  if (!session->library.Load(options.library, &error)) return Failure(command, error);
+  session->source = std::make_unique<OpenSource>(session->library.api());
+  if (!session->source->Open(args.source(), options.useCache, options.openArg))
+    return Failure(command, "cannot open " + args.source() +
+                                " (missing, unreadable, or not an OGM file with a video stream)");
+  return kExitOk;
+}
+
+}  // namespace cli
