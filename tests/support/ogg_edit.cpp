@@ -188,15 +188,15 @@ Bytes InsertForeignPage(const Bytes& file, size_t pageIndex, int32_t serial, boo
   const size_t offset = pageIndex < pages.size() ? pages[pageIndex].offset
                         : pages.empty()          ? file.size()
                                                  : pages.back().offset + pages.back().size;
-  PageSpec spec;
-  spec.serial = serial;
-  spec.bos = bos;
-  spec.granule = bos ? 0 : 1;
+  PageFields fields;
+  fields.serial = serial;
+  fields.bos = bos;
+  fields.granule = bos ? 0 : 1;
   Bytes payload(payloadSize);
   for (size_t i = 0; i < payloadSize; ++i) payload[i] = static_cast<uint8_t>(i * 13 + serial);
   if (bos && payloadSize >= 7) std::memcpy(payload.data(), "\x01" "foreign", 7);
-  spec.packets.push_back(payload);
-  return InsertBytes(file, offset, BuildPage(spec));
+  fields.packets.push_back(payload);
+  return InsertBytes(file, offset, BuildPage(fields));
 }
 
 Bytes CorruptPageCrc(const Bytes& file, size_t pageIndex) {

@@ -266,17 +266,17 @@ bool OgmWriter::AddVorbisFromOgg(int stream, const std::string& path) {
 
 // ---------------------------------------------------------------------------
 
-Bytes BuildPage(const PageSpec& spec) {
+Bytes BuildPage(const PageFields& fields) {
   Bytes lacing;
   Bytes body;
-  for (size_t i = 0; i < spec.packets.size(); ++i) {
-    const Bytes& p = spec.packets[i];
+  for (size_t i = 0; i < fields.packets.size(); ++i) {
+    const Bytes& p = fields.packets[i];
     size_t n = p.size();
     while (n >= 255) {
       lacing.push_back(255);
       n -= 255;
     }
-    const bool open = spec.lastPacketOpen && i + 1 == spec.packets.size();
+    const bool open = fields.lastPacketOpen && i + 1 == fields.packets.size();
     if (!open) lacing.push_back(static_cast<uint8_t>(n));
     else if (n != 0) throw std::invalid_argument("an open last packet must be a multiple of 255 bytes");
     body.insert(body.end(), p.begin(), p.end());
@@ -284,10 +284,10 @@ Bytes BuildPage(const PageSpec& spec) {
   if (lacing.size() > 255) throw std::invalid_argument("page holds more than 255 lacing values");
   Bytes h(27, 0);
   std::memcpy(h.data(), "OggS", 4);
-  h[5] = static_cast<uint8_t>((spec.continued ? 1 : 0) | (spec.bos ? 2 : 0) | (spec.eos ? 4 : 0));
-  PutLe(h, 6, static_cast<uint64_t>(spec.granule), 8);
-  PutLe(h, 14, static_cast<uint32_t>(spec.serial), 4);
-  PutLe(h, 18, spec.sequence, 4);
+  h[5] = static_cast<uint8_t>((fields.continued ? 1 : 0) | (fields.bos ? 2 : 0) | (fields.eos ? 4 : 0));
+  PutLe(h, 6, static_cast<uint64_t>(fields.granule), 8);
+  PutLe(h, 14, static_cast<uint32_t>(fields.serial), 4);
+  PutLe(h, 18, fields.sequence, 4);
   h[26] = static_cast<uint8_t>(lacing.size());
   h.insert(h.end(), lacing.begin(), lacing.end());
   ogg_page og;

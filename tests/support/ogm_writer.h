@@ -142,7 +142,7 @@ class OgmWriter {
 // Hand-made pages
 // ---------------------------------------------------------------------------
 
-struct PageSpec {
+struct PageFields {
   int32_t serial = 0;
   int64_t granule = -1;
   uint32_t sequence = 0;
@@ -154,7 +154,9 @@ struct PageSpec {
 };
 // One page with correct lacing and CRC (ogg_page_checksum_set). Packets must
 // fit in 255 lacing values.
-Bytes BuildPage(const PageSpec& spec);
+Bytes BuildPage(const PageFields& fields);
+// Former name of PageFields; goes once tests/demux has moved over.
+using PageSpec = PageFields;
 
 // Writes bytes to a file; false on failure.
 bool WriteBytes(const std::string& path, const Bytes& bytes);

@@ -111,13 +111,13 @@ TEST(PacketBuilders, CommentPacketsAndChaptersParseBack) {
 }
 
 TEST(PageBuilder, LiboggAcceptsHandMadePagesAndJoinsSpanningPackets) {
-  PageSpec first;
+  PageFields first;
   first.serial = 7;
   first.bos = true;
   first.granule = 0;
   first.packets = {Bytes{1, 2, 3}, Bytes(510, 0x11)};
   first.lastPacketOpen = true;
-  PageSpec second;
+  PageFields second;
   second.serial = 7;
   second.sequence = 1;
   second.continued = true;
@@ -144,7 +144,7 @@ TEST(PageBuilder, LiboggAcceptsHandMadePagesAndJoinsSpanningPackets) {
   EXPECT_EQ(packets[1].granule, 42);
   EXPECT_TRUE(packets[1].eos);
 
-  PageSpec tooMany;
+  PageFields tooMany;
   tooMany.packets.assign(256, Bytes{1});
   EXPECT_THROW(BuildPage(tooMany), std::invalid_argument);
 }
