@@ -52,7 +52,7 @@ bool Carry(ReaderState& s, const uint8_t* bytes, int32_t n) {
 // One pass of the raw path; lock held. Returns kPassDone with *result set
 // when the request is filled.
 PassResult RawPass(ReaderState& s, uint8_t*& out, int32_t& remaining, int32_t byteCount,
-                   uint8_t& endOfStream, int32_t* result) {
+                   int64_t keepFrom, uint8_t& endOfStream, int32_t* result) {
   const StreamHeader& header = *s.demux.headers[1];
   for (;;) {
     if (s.audioCarryBytes > remaining) {
@@ -86,6 +86,11 @@ PassResult RawPass(ReaderState& s, uint8_t*& out, int32_t& remaining, int32_t by
     }
     s.audioTime = frame.time;
     endOfStream = frame.endOfStream;
+    if (keepFrom >= 0 && frame.time >= keepFrom) {
+      if (!Carry(s, frame.payload, frame.size)) return kPassInputEnded;
+      *result = byteCount;
+      return kPassDone;
+    }
     if (frame.size >= remaining) {
       // The part that does not fit waits in the carry for the next call.
       if (!Carry(s, frame.payload + remaining, frame.size - remaining)) return kPassInputEnded;
@@ -168,7 +173,8 @@ PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t c
 
 }  // namespace
 
-int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity) {
+int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity,
+                     int64_t keepFrom) {
   const bool raw = s.demux.headers[1] != nullptr;
   if (buffer == nullptr) return 0;
   if (raw && byteCount <= 0) return 0;  // nothing asked: the loop would never end
@@ -194,7 +200,7 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
       }
       if (s.audioNeedsPage == 0) {
         int32_t result = 0;
-        pass = raw ? RawPass(s, out, remaining, byteCount, endOfStream, &result)
+        pass = raw ? RawPass(s, out, remaining, byteCount, keepFrom, endOfStream, &result)
                    : VorbisPass(s, out, written, capacity, &result);
         if (pass == kPassDone) return result;
         if (pass == kPassInputEnded) return 0;

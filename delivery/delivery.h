@@ -23,6 +23,11 @@ int32_t DeliverVideoFrameToPending(ReaderState& s);
 // Audio as AVIDecaps_ReadAudio, never writing more than capacity bytes
 // (decoded samples that do not fit stay in the decoder for the next call).
 // capacity < 0: no limit known (the host's buffer).
-int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity);
+// keepFrom >= 0 (raw audio, used when audio is read only to be dropped):
+// the first packet whose time is keepFrom or later is not dropped but kept
+// whole in the carry, so the host's audio resumes at a packet boundary; the
+// call then reports the request as filled.
+int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity,
+                     int64_t keepFrom = -1);
 
 #endif

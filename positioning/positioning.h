@@ -7,8 +7,8 @@
 #include "reader/reader_state.h"
 
 // Moves the input to offset (clamped to the source) and empties the sync
-// layer, both slots and the Vorbis decoder's overlap, so reading starts
-// afresh there.
+// layer, both slots, the raw audio carry and the Vorbis decoder's overlap,
+// so reading starts afresh there.
 void RepositionInput(ReaderState& s, int32_t offset);
 
 // Brings the audio to the kept keyframe's time, taking later keyframes while

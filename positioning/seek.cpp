@@ -11,8 +11,11 @@ namespace {
 constexpr int32_t kUntimedAudioRequest = 4096;
 constexpr int32_t kTimedAudioRequest = 1024;
 
+// Reads audio into the scratch buffer to drop it, up to the video's time:
+// raw audio keeps its first packet at or after that time for the host.
 int32_t DiscardAudio(ReaderState& s, int32_t request) {
-  return DeliverAudio(s, s.audioScratch.data(), request, kAudioScratchBytes);
+  return DeliverAudio(s, s.audioScratch.data(), request, kAudioScratchBytes,
+                      s.videoTime >= 0 ? s.videoTime : -1);
 }
 
 // Byte offset of a seek target: percent of the length in 64-bit integers,
@@ -39,6 +42,10 @@ void RepositionInput(ReaderState& s, int32_t offset) {
   s.audioNeedsPage = 1;
   s.videoNeedsPage = 1;
   s.audioGranule = 0;
+  // Raw audio carried over from the old position does not belong to the new
+  // one: handing it out would put stale audio in front of the new position.
+  s.audioCarryBytes = 0;
+  s.audioCarry.Release(0);
   // The decoder still holds the overlap of the old position; without a
   // restart the first block after the seek would mix old and new audio.
   if (d.vorbisReady != 0) vorbis_synthesis_restart(&d.vorbisDsp);

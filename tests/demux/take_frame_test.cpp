@@ -25,7 +25,7 @@ class TakeFrameTest : public ::testing::Test {
 
   // Submits one page holding packets, with the page granule given.
   void Page(const std::vector<Bytes>& packets, int64_t granule, bool eos = false) {
-    ogmtest::PageSpec spec;
+    ogmtest::PageFields spec;
     spec.serial = 0;
     spec.granule = granule;
     spec.sequence = sequence_++;

@@ -1,0 +1,110 @@
+// Chapter navigation: landing near the chapter, stepping back when the byte
+// estimate lands late, and inputs that cannot be satisfied.
+#include "seek_helpers.h"
+
+using ogmtest::Bytes;
+
+namespace {
+
+constexpr int kFps = 25;
+
+ogmtest::SimpleOgmOptions ChapterFile() {
+  ogmtest::SimpleOgmOptions o;
+  o.frames = 1500;  // 60 s
+  o.gop = 25;
+  o.minFrameBytes = 100;
+  o.maxFrameBytes = 300;
+  o.chapters = {{0, "Start"}, {12400, "One"}, {30000, "Two"}, {47040, "Three"}};
+  return o;
+}
+
+// The chapter seek stops at the first keyframe at or after the chapter's
+// frame whose time is known (a video-only file has no audio to move it
+// further); a keyframe early on the first page read after the jump has no
+// time yet, so the next one may be taken, but never more than a second of
+// frames after the chapter.
+void ExpectKeyframeNear(const ogmtest::SimpleOgmOptions& o, int64_t ms) {
+  const int target = static_cast<int>(ms / 1000 * kFps);  // milliseconds are not read
+  int first = target;
+  while (!ogmtest::IsKeyframe(o, first)) ++first;
+  EXPECT_GE(gReader.info.currentFrame, first);
+  EXPECT_LE(gReader.info.currentFrame, target + kFps);
+  ExpectKeyframeThenOrder(o, 10);
+}
+
+TEST_F(ReaderTest, EveryChapterLandsOnItsFirstKeyframe) {
+  const ogmtest::SimpleOgmOptions o = ChapterFile();
+  ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  ASSERT_EQ(info_->chapterCount, 4);
+  for (int k = 3; k >= 0; --k) {
+    SCOPED_TRACE(k);
+    SeekChapterEntry(k);
+    ExpectKeyframeNear(o, o.chapters[k].startMs);
+  }
+  // Chapter 0 at 00:00:00 is the start of the source.
+  EXPECT_EQ(SeekChapterEntry(0), info_->totalAudioBytes);
+  EXPECT_EQ(gReader.videoTime, 0);
+}
+
+TEST_F(ReaderTest, StepsBackWhenTheEstimateLandsLate) {
+  // Small frames in the first half, big ones after: a chapter early in the
+  // file lies at a far smaller share of the bytes than of the time, so the
+  // first estimate lands long after it.
+  ogmtest::SimpleOgmOptions o = ChapterFile();
+  for (int i = 750; i < 1500; ++i) o.largeFrames.insert(i);
+  o.largeFrameBytes = 3000;
+  o.chapters = {{1000, "a"}, {10000, "b"}};
+  ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  const int64_t seeksBefore = ogmtest::MemoryInputStats().seeks;
+  SeekChapterEntry(1);
+  ExpectKeyframeNear(o, 10000);
+  EXPECT_GT(ogmtest::MemoryInputStats().seeks - seeksBefore, 1);  // it stepped back
+}
+
+TEST_F(ReaderTest, ChapterSeeksThatCannotBeSatisfiedEnd) {
+  ogmtest::SimpleOgmOptions o = ChapterFile();
+  o.audio = ogmtest::AudioKind::kRaw;
+  o.chapters.clear();
+  // A chapter beyond the end, one before the first keyframe's bytes can be
+  // found again, and time comments cut short.
+  o.extraComments = {"CHAPTER01=09:00:00.000", "CHAPTER01NAME=Beyond",
+                     "CHAPTER02=00:00:3",      "CHAPTER02NAME=Short",
+                     "CHAPTER03=",             "CHAPTER03NAME=Empty"};
+  ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  ASSERT_EQ(info_->chapterCount, 3);
+
+  // Beyond the end: the input runs out on every try; the seek gives up at
+  // the start of the source.
+  EXPECT_EQ(SeekChapterEntry(0), info_->totalAudioBytes);
+  EXPECT_EQ(info_->currentFrame, 0);
+  // "00:00:3": the seconds field holds one digit.
+  SeekChapterEntry(1);
+  ExpectKeyframeNear(o, 3000);
+  // No digits at all: the start.
+  EXPECT_EQ(SeekChapterEntry(2), info_->totalAudioBytes);
+}
+
+TEST_F(ReaderTest, ChapterIndexOutsideTheListChangesNothing) {
+  ogmtest::SimpleOgmOptions o = ChapterFile();
+  o.audio = ogmtest::AudioKind::kRaw;
+  ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  std::vector<uint8_t> frame(1 << 16);
+  for (int i = 0; i < 100; ++i) ASSERT_GT(NextVideoFrameEntry(frame.data()), 0);
+  const int64_t seeks = ogmtest::MemoryInputStats().seeks;
+  for (int32_t k : {-1, 4, 1000, INT32_MAX, INT32_MIN}) {
+    EXPECT_EQ(SeekChapterEntry(k), ExpectedRemaining(*info_, o.audioAvgBytesPerSecond)) << k;
+  }
+  EXPECT_EQ(ogmtest::MemoryInputStats().seeks, seeks);
+  ASSERT_GT(NextVideoFrameEntry(frame.data()), 0);
+  EXPECT_EQ(info_->currentFrame, 100);
+}
+
+TEST_F(ReaderTest, ChapterSeekWithoutChapters) {
+  ogmtest::SimpleOgmOptions o = ChapterFile();
+  o.chapters.clear();
+  ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  EXPECT_EQ(SeekChapterEntry(0), 0);
+  EXPECT_EQ(ogmtest::MemoryInputStats().seeks, 1);  // only the duration scan's
+}
+
+}  // namespace
