@@ -1,0 +1,56 @@
+// Helpers shared by the reader benchmarks: clocks, medians, child processes
+// (peers such as ffmpeg, or this program again under strace), byte counts,
+// and the result rows that bench/run.sh gathers into one table.
+#ifndef OGMDECAPS_BENCH_READER_BENCH_UTIL_H
+#define OGMDECAPS_BENCH_READER_BENCH_UTIL_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+double WallMs();      // monotonic clock, milliseconds
+double CpuSeconds();  // CPU time of this process (user + system, all threads)
+
+double Median(std::vector<double> values);
+double Worst(const std::vector<double>& values);
+
+std::u16string Utf16(const std::string& s);
+int64_t FileSize(const std::string& path);
+// rchar of /proc/self/io: bytes this process got from read()-like calls.
+int64_t ProcessReadBytes();
+std::string SelfExe();
+// The named program on PATH, "" when there is none.
+std::string FindProgram(const std::string& name);
+
+struct ChildResult {
+  int exitCode = -1;    // -1: could not run, or died on a signal
+  double wallMs = 0;
+  double cpuSeconds = 0;  // user + system of the child and its waited-for children
+  long maxRssKb = 0;
+  std::string out;        // stdout, when captured
+};
+// Runs argv (argv[0] searched on PATH) with stdin from /dev/null and stderr
+// discarded; stdout captured when captureOut, else discarded.
+ChildResult RunChild(const std::vector<std::string>& argv, bool captureOut = false);
+
+// Runs argv under strace and returns the bytes its read-like calls got from
+// descriptors open on path (or, when path starts with "socket:", from any
+// socket). -1 when strace is missing or failed.
+int64_t StraceBytesRead(const std::vector<std::string>& argv, const std::string& path);
+
+// One result row: area, subject, up to three figures and a note. bench/run.sh
+// aligns the rows of every program into one table.
+void Row(const std::string& area, const std::string& subject, const std::string& a,
+         const std::string& b = "", const std::string& c = "", const std::string& note = "");
+std::string Fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Bytes(double bytes);  // "512 B", "12.3 KB", "4.56 MB" (1000-based)
+
+// Command-line values "--name value"; the default when absent.
+std::string Arg(int argc, char** argv, const std::string& name, const std::string& fallback = "");
+bool Flag(int argc, char** argv, const std::string& name);
+
+}  // namespace bench
+
+#endif

@@ -1,0 +1,151 @@
+// Demux: every video frame and all raw audio of the MP3 file through the
+// public entry points, beside a floor (a bare libogg loop that pulls every
+// page and packet of both streams and does nothing else) and ffmpeg's
+// stream copy.
+//
+//   ogm_bench_demux --file F.ogm [--runs N]
+#include <fcntl.h>
+#include <ogg/ogg.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench_util.h"
+#include "reader_loop.h"
+
+using namespace bench;
+
+namespace {
+
+struct Timing {
+  std::vector<double> wallMs, cpuS;
+  int64_t frames = 0;
+  bool ok = true;
+};
+
+// The floor: 4096-byte reads, every page into its stream, every packet out.
+int64_t FloorPass(const std::string& path, int64_t* videoPackets) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return -1;
+  ogg_sync_state sync;
+  ogg_sync_init(&sync);
+  std::map<int, ogg_stream_state> streams;
+  ogg_page page;
+  ogg_packet packet;
+  int64_t packets = 0;
+  *videoPackets = 0;
+  for (;;) {
+    char* area = ogg_sync_buffer(&sync, 4096);
+    const ssize_t got = read(fd, area, 4096);
+    if (got <= 0) break;
+    ogg_sync_wrote(&sync, got);
+    while (ogg_sync_pageout(&sync, &page) > 0) {
+      const int serial = ogg_page_serialno(&page);
+      auto it = streams.find(serial);
+      if (it == streams.end()) {
+        it = streams.emplace(serial, ogg_stream_state{}).first;
+        ogg_stream_init(&it->second, serial);
+      }
+      ogg_stream_pagein(&it->second, &page);
+      while (ogg_stream_packetout(&it->second, &packet) > 0) {
+        ++packets;
+        if (serial == 0) ++*videoPackets;
+      }
+    }
+  }
+  for (auto& s : streams) ogg_stream_clear(&s.second);
+  ogg_sync_clear(&sync);
+  close(fd);
+  return packets;
+}
+
+Timing RunFloor(const std::string& path, int runs) {
+  Timing t;
+  for (int i = 0; i < runs; ++i) {
+    int64_t video = 0;
+    const double w = WallMs(), c = CpuSeconds();
+    const int64_t packets = FloorPass(path, &video);
+    t.cpuS.push_back(CpuSeconds() - c);
+    t.wallMs.push_back(WallMs() - w);
+    if (packets <= 0) t.ok = false;
+    t.frames = video - 2;  // less the header and comment packets
+  }
+  return t;
+}
+
+Timing RunOurs(const std::string& path, int useCache, bool withAudio, int runs, ReadTotals* totals) {
+  Timing t;
+  const std::u16string name = Utf16(path);
+  for (int i = 0; i < runs; ++i) {
+    void* p = nullptr;
+    const double w = WallMs(), c = CpuSeconds();
+    if (AVIDecaps_Open(name.c_str(), useCache, 0, &p) != 1) {
+      t.ok = false;
+      break;
+    }
+    *totals = ReadAll(*static_cast<StreamInfo*>(p), true, withAudio);
+    AVIDecaps_Close();
+    t.cpuS.push_back(CpuSeconds() - c);
+    t.wallMs.push_back(WallMs() - w);
+    t.frames = totals->frames;
+  }
+  return t;
+}
+
+Timing RunFfmpeg(const std::string& path, int runs, int64_t frames) {
+  Timing t;
+  t.frames = frames;
+  for (int i = 0; i < runs; ++i) {
+    const ChildResult r = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i",
+                                    path, "-map", "0", "-c", "copy", "-f", "null", "-"});
+    if (r.exitCode != 0) t.ok = false;
+    t.cpuS.push_back(r.cpuSeconds);
+    t.wallMs.push_back(r.wallMs);
+  }
+  return t;
+}
+
+void Report(const std::string& subject, const Timing& t, double fileBytes, const std::string& note) {
+  const double wall = Median(t.wallMs) / 1e3, cpu = Median(t.cpuS);
+  Row("demux", subject, Fmt("%.0f frames/s", t.frames / wall), Fmt("%.0f MB/s", fileBytes / 1e6 / wall),
+      Fmt("%.3f s wall, %.3f s CPU", wall, cpu), t.ok ? note : "FAILED " + note);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string file = Arg(argc, argv, "--file");
+  const int runs = std::atoi(Arg(argc, argv, "--runs", "5").c_str());
+  if (file.empty()) {
+    std::fprintf(stderr, "usage: ogm_bench_demux --file F.ogm [--runs N]\n");
+    return 2;
+  }
+  const double size = static_cast<double>(FileSize(file));
+  std::fprintf(stderr, "demux: %s (%s), %d runs each\n", file.c_str(), Bytes(size).c_str(), runs);
+  // One pass first so every run finds the file in the page cache.
+  int64_t warm = 0;
+  FloorPass(file, &warm);
+
+  const Timing floor = RunFloor(file, runs);
+  ReadTotals totals, videoOnly, cached;
+  const Timing ours = RunOurs(file, 0, true, runs, &totals);
+  const Timing oursCache = RunOurs(file, 1, true, runs, &cached);
+  const Timing oursVideo = RunOurs(file, 0, false, runs, &videoOnly);
+  const Timing ff = RunFfmpeg(file, runs, floor.frames);
+
+  Report("floor (bare libogg loop)", floor, size, Fmt("%lld video packets", (long long)floor.frames));
+  Report("ours, video + audio (Ravel)", ours, size,
+         Fmt("%lld frames, %s audio in %lld calls", (long long)totals.frames,
+             Bytes(static_cast<double>(totals.audioBytes)).c_str(), (long long)totals.audioCalls));
+  Report("ours, video + audio (RavelCache)", oursCache, size, "");
+  Report("ours, video only (Ravel)", oursVideo, size, "audio pages left in the reader");
+  Report("ffmpeg -map 0 -c copy -f null", ff, size, "whole process");
+  Row("demux", "ratio ours / floor",
+      Fmt("%.2fx wall", Median(ours.wallMs) / Median(floor.wallMs)),
+      Fmt("%.2fx CPU", Median(ours.cpuS) / Median(floor.cpuS)), "", "target: at most 1.3x");
+  return 0;
+}

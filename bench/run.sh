@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# Reader benchmarks. Makes the benchmark files in out/bench/ when they are
+# missing (ffmpeg + ogmmerge), builds the programs of bench/reader, serves
+# out/bench over HTTP with a private nginx on 127.0.0.1, runs every program
+# and prints one table.
+#
+#   bench/run.sh [--only open,demux,vorbis,seek,memory] [--runs N] [--files-only]
+#
+# Environment: BENCH_BUILD (build folder, default build-bench), BENCH_OUT
+# (default out/bench), BENCH_FFMPEG_SEEKS (how many of the 100 percent seeks
+# are repeated with ffmpeg, default 100).
+#
+# Timings are medians of --runs runs (default 5) with the files in the page
+# cache. The machine is shared: look at the spread before trusting a figure.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${BENCH_BUILD:-$ROOT/build-bench}
+OUT=${BENCH_OUT:-$ROOT/out/bench}
+RUNS=5
+ONLY="open,demux,vorbis,seek,memory"
+FILES_ONLY=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --only) ONLY=$2; shift 2 ;;
+    --runs) RUNS=$2; shift 2 ;;
+    --files-only) FILES_ONLY=1; shift ;;
+    *) echo "usage: bench/run.sh [--only open,demux,vorbis,seek,memory] [--runs N] [--files-only]" >&2; exit 2 ;;
+  esac
+done
+wants() { [[ ",$ONLY," == *",$1,"* ]]; }
+log() { echo "== $*" >&2; }
+
+# --- tools -------------------------------------------------------------------
+OGMDECAPS_EXTRA_PACKAGES="strace valgrind time ${OGMDECAPS_EXTRA_PACKAGES:-}" "$ROOT/scripts/deps"
+
+log "build ($BUILD)"
+mkdir -p "$BUILD"
+nice cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >"$BUILD/bench-configure.log" 2>&1 ||
+  { tail -40 "$BUILD/bench-configure.log"; exit 1; }
+build() {
+  nice cmake --build "$BUILD" -j2 --target "$@" >"$BUILD/bench-build.log" 2>&1 ||
+    { tail -40 "$BUILD/bench-build.log"; exit 1; }
+}
+build ogm_bench_chapters
+BIN=$BUILD/bin
+
+# --- files -------------------------------------------------------------------
+mkdir -p "$OUT"
+FF=(ffmpeg -hide_banner -nostdin -loglevel error -y)
+TEN=600   # seconds of the 10-minute files
+BIG=380   # seconds of the large file (about 500 MB at 1280x720, -q:v 2)
+
+# produce NAME COMMAND...: runs COMMAND with $TMPOUT as its output, then moves it
+# to NAME, so an interrupted run leaves no half file behind.
+produce() {
+  local name=$1
+  shift
+  [ -s "$OUT/$name" ] && return 0
+  log "making $name"
+  local tmp="$OUT/.tmp.$name"
+  TMPOUT=$tmp "$@"
+  mv "$tmp" "$OUT/$name"
+}
+# Keyframes exactly every 250 frames: no scene-change keyframes, no B-frames
+# (ogmmerge 1.5 takes AVI without them).
+video() {  # SIZE RATE-ARGS... (as ffmpeg options)
+  local size=$1 seconds=$2
+  shift 2
+  "${FF[@]}" -f lavfi -i "testsrc2=size=$size:rate=25" -t "$seconds" -c:v mpeg4 -vtag XVID \
+    -g 250 -sc_threshold 1000000000 -bf 0 "$@" -f avi "$TMPOUT"
+}
+# A signal with some content (two drifting tones, a beating one, a little
+# noise) so the Vorbis stream is not trivially sparse.
+SIGNAL="aevalsrc=0.3*sin(2*PI*(330+40*sin(0.7*t))*t)+0.1*sin(2*PI*1250*t)*sin(3*t)+0.03*(random(0)-0.5)|0.3*sin(2*PI*(440+30*sin(0.5*t))*t)+0.1*sin(2*PI*2100*t)*sin(2*t)+0.03*(random(1)-0.5):s=44100"
+vorbis() { "${FF[@]}" -f lavfi -i "$SIGNAL" -t "$1" -c:a libvorbis -q:a 4 -f ogg "$TMPOUT"; }
+mp3() {
+  "${FF[@]}" -f lavfi -i "$SIGNAL" -t "$1" -c:a libmp3lame -b:a 128k -write_xing 0 \
+    -id3v2_version 0 -f mp3 "$TMPOUT"
+}
+merge() { ogmmerge -q -o "$TMPOUT" "$@"; }
+# A chapter every minute, in the video stream's comments.
+chapters() { "$BIN/ogm_bench_chapters" --every 60 --length "$2" "$1" "$TMPOUT" >/dev/null; }
+
+produce v10.avi video 640x480 "$TEN" -b:v 1000k
+produce a10.ogg vorbis "$TEN"
+produce a10.mp3 mp3 "$TEN"
+for kind in vorbis mp3; do
+  if [ ! -s "$OUT/ten_$kind.ogm" ]; then
+    source=$OUT/a10.ogg
+    [ $kind = mp3 ] && source=$OUT/a10.mp3
+    produce merged_$kind.ogm merge "$OUT/v10.avi" "$source"
+    produce ten_$kind.ogm chapters "$OUT/merged_$kind.ogm" "$TEN"
+    rm -f "$OUT/merged_$kind.ogm"
+  fi
+done
+if [ ! -s "$OUT/large.ogm" ]; then
+  produce vlarge.avi video 1280x720 "$BIG" -q:v 2
+  produce alarge.mp3 mp3 "$BIG"
+  produce large.ogm merge "$OUT/vlarge.avi" "$OUT/alarge.mp3"
+  rm -f "$OUT/vlarge.avi" "$OUT/alarge.mp3"
+fi
+VORBIS=$OUT/ten_vorbis.ogm
+MP3=$OUT/ten_mp3.ogm
+LARGE=$OUT/large.ogm
+[ "$FILES_ONLY" = 1 ] && exit 0
+build ogm_bench_open ogm_bench_demux ogm_bench_vorbis ogm_bench_seek ogm_bench_play
+
+# --- nginx on 127.0.0.1 ------------------------------------------------------
+NGX=$OUT/nginx
+PORT=""
+stop_nginx() {
+  if [ -f "$NGX/nginx.pid" ]; then
+    kill "$(cat "$NGX/nginx.pid")" 2>/dev/null || true
+    rm -f "$NGX/nginx.pid"
+  fi
+}
+if wants open; then
+  mkdir -p "$NGX/logs" "$NGX/tmp"
+  stop_nginx
+  for p in $(seq 18431 18450); do
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then PORT=$p; break; fi
+  done
+  cat >"$NGX/nginx.conf" <<EOF
+daemon on;
+user root;
+worker_processes 1;
+pid $NGX/nginx.pid;
+error_log $NGX/logs/error.log;
+events { worker_connections 64; }
+http {
+  log_format bytes '\$request_uri \$status \$body_bytes_sent \$bytes_sent';
+  access_log $NGX/logs/access.log bytes;
+  client_body_temp_path $NGX/tmp/body;
+  proxy_temp_path $NGX/tmp/proxy;
+  fastcgi_temp_path $NGX/tmp/fastcgi;
+  uwsgi_temp_path $NGX/tmp/uwsgi;
+  scgi_temp_path $NGX/tmp/scgi;
+  default_type application/ogg;
+  sendfile on;
+  server {
+    listen 127.0.0.1:$PORT;
+    root $OUT;
+  }
+}
+EOF
+  nginx -p "$NGX" -c "$NGX/nginx.conf"
+  trap stop_nginx EXIT
+fi
+
+# --- the programs ------------------------------------------------------------
+ROWS=$OUT/results.tsv
+: >"$ROWS"
+run() { log "$*"; "$@" | tee -a "$ROWS" | grep -v '^ROW' >&2 || true; }
+
+if wants open; then
+  run "$BIN/ogm_bench_open" --file "$LARGE" --url "http://127.0.0.1:$PORT/large.ogm" \
+    --access-log "$NGX/logs/access.log" --runs "$RUNS"
+fi
+if wants demux; then
+  run "$BIN/ogm_bench_demux" --file "$MP3" --runs "$RUNS"
+fi
+if wants vorbis; then
+  run "$BIN/ogm_bench_vorbis" --file "$VORBIS" --source-ogg "$OUT/a10.ogg" --runs "$RUNS"
+fi
+if wants seek; then
+  run "$BIN/ogm_bench_seek" --file "$VORBIS" --label Vorbis --ffmpeg-seeks "${BENCH_FFMPEG_SEEKS:-100}"
+  run "$BIN/ogm_bench_seek" --file "$MP3" --label MP3 --ffmpeg-seeks "${BENCH_FFMPEG_SEEKS:-100}"
+fi
+if wants memory; then
+  run "$BIN/ogm_bench_play" --file "$VORBIS" --label Vorbis --peak-rss
+  run "$BIN/ogm_bench_play" --file "$MP3" --label MP3 --peak-rss
+fi
+
+echo
+printf 'area\tsubject\tfigure\tfigure\tfigure\tnote\n' >"$OUT/table.tsv"
+grep '^ROW' "$ROWS" | cut -f2- >>"$OUT/table.tsv"
+column -t -s $'\t' "$OUT/table.tsv"
