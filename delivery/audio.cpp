@@ -21,7 +21,7 @@ PassResult PullAudioPages(ReaderState& s) {
     int32_t serial = 0;
     s.audioNeedsPage = 0;
     for (;;) {
-      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, &serial);
+      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &serial);
       if (r == kIntakeEnd) {
         // The input is over, but the video path may have left packets of
         // this stream in its slot: take those before reporting the end.

@@ -39,7 +39,7 @@ int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
     bool takeFromSlot = true;
     if (s.videoNeedsPage == 1) {
       s.videoNeedsPage = 0;
-      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, &serial);
+      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 0, &serial);
       if (r == kIntakeEnd) {
         // The input is over, but pages the audio path pulled may have left
         // frames in this slot: hand those out before reporting the end.

@@ -24,10 +24,13 @@ bool StreamSlotHasPacket(StreamSlot& slot) {
   return ogg_stream_packetpeek(&slot.streamState, nullptr) != 0;
 }
 
-int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page) {
+int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page, int32_t reader) {
   const int32_t serial = ogg_page_serialno(&page);
+  if (serial < 0 || serial >= kSlotCount) return serial;
+  StreamSlot& slot = slots[serial];
+  if (serial != reader && StreamSlotBufferedBytes(slot) > kSlotBacklogLimit) StreamSlotReset(slot);
   // A refused page (wrong serial or version for the slot) is simply dropped.
-  if (serial >= 0 && serial < kSlotCount) ogg_stream_pagein(&slots[serial].streamState, &page);
+  ogg_stream_pagein(&slot.streamState, &page);
   return serial;
 }
 
@@ -40,10 +43,10 @@ int32_t AppendChunk(ogg_sync_state& sync, const InputSource& input) {
 }
 
 PageIntakeResult PageIntake(ogg_sync_state& sync, ogg_page& page, StreamSlot (&slots)[kSlotCount],
-                            const InputSource& input, int32_t* serial) {
+                            const InputSource& input, int32_t reader, int32_t* serial) {
   const int r = ogg_sync_pageout(&sync, &page);
   if (r > 0) {
-    *serial = RoutePage(slots, page);
+    *serial = RoutePage(slots, page, reader);
     return kIntakePage;
   }
   if (r < 0) return kIntakeLostSync;

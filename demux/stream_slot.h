@@ -37,16 +37,27 @@ long StreamSlotBufferedBytes(const StreamSlot& slot);
 // True when a complete packet (or a gap mark) waits in the slot.
 bool StreamSlotHasPacket(StreamSlot& slot);
 
+// Most page data a slot keeps for a stream that nobody is reading (a host
+// that plays the video only, say). Far more than players buffer between
+// their audio and video calls, so normal playback never meets it; past it,
+// the waiting packets of that stream are dropped instead of growing memory
+// without end.
+constexpr long kSlotBacklogLimit = 8L << 20;
+
 // Submits page to the slot its serial number names. Pages of any other
-// serial number have no slot and are dropped. Returns the serial number.
-int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page);
+// serial number have no slot and are dropped. When the page is for a stream
+// other than reader's (the serial number of the path pulling pages; -1 for
+// none) and that slot already holds kSlotBacklogLimit bytes, the slot is
+// emptied first. Returns the serial number.
+int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page, int32_t reader = -1);
 
 // Appends up to 4096 bytes read from the input to the sync layer.
 // Returns the bytes read; 0 when the input has no more (or no memory).
 int32_t AppendChunk(ogg_sync_state& sync, const InputSource& input);
 
-// One page-intake attempt: take a complete page from the sync layer and route
-// it; when none is complete, read one chunk.
+// One page-intake attempt for the path that reads stream reader: take a
+// complete page from the sync layer and route it; when none is complete,
+// read one chunk.
 enum PageIntakeResult : int32_t {
   kIntakePage = 1,      // a page was routed; *serial is its serial number
   kIntakeRead = 0,      // no page yet; a chunk was read (try again)
@@ -54,6 +65,6 @@ enum PageIntakeResult : int32_t {
   kIntakeEnd = -2,      // no page and the input has no more bytes
 };
 PageIntakeResult PageIntake(ogg_sync_state& sync, ogg_page& page, StreamSlot (&slots)[kSlotCount],
-                            const InputSource& input, int32_t* serial);
+                            const InputSource& input, int32_t reader, int32_t* serial);
 
 #endif
