@@ -10,7 +10,7 @@ namespace {
 // Where a delivered frame goes: the host's buffer (no capacity known) or
 // the held frame of a seek (grown as needed).
 struct VideoSink {
-  uint8_t* dest;       // host buffer, or nullptr for the held frame
+  uint8_t* dest;  // host buffer, or nullptr for the held frame
   ReaderState* state;
 };
 
@@ -57,13 +57,13 @@ int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
         const int64_t granule = d.slots[0].lastGranule;
         if (frame.keyframe == 1 || s.seeking == 0) {
           const int32_t copied = CopyOut(sink, frame);
-          SetCurrentFrame(s.info, granule >= 0 ? static_cast<int32_t>(granule)
-                                               : GetCurrentFrame(s.info) + 1);
+          SetCurrentFrame(
+              s.info, granule >= 0 ? static_cast<int32_t>(granule) : GetCurrentFrame(s.info) + 1);
           return copied;
         }
         // Seeking: a frame that is not a keyframe is passed over.
-        SetCurrentFrame(s.info, granule > 0 ? static_cast<int32_t>(granule)
-                                            : GetCurrentFrame(s.info) + 1);
+        SetCurrentFrame(s.info,
+                        granule > 0 ? static_cast<int32_t>(granule) : GetCurrentFrame(s.info) + 1);
       } else if (r != DECAPS_ERR_BAD_PACKET) {
         // No packet, a gap or a header packet: pull the next page. (A bad
         // packet is skipped and the next one taken from the slot.)

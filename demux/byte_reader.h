@@ -28,9 +28,7 @@ inline void StoreLe64(uint8_t* p, uint64_t v) {
 }
 
 // True when [pos, pos + n) does not lie inside [0, size), wrap included.
-inline bool OutOfBounds(size_t pos, size_t n, size_t size) {
-  return pos > size || n > size - pos;
-}
+inline bool OutOfBounds(size_t pos, size_t n, size_t size) { return pos > size || n > size - pos; }
 
 class ByteReader {
  public:

@@ -18,8 +18,8 @@ enum : int32_t { kStreamUnknown = 0, kStreamPresent = 1, kStreamAbsent = -1 };
 
 struct DemuxState {
   InputSource input;
-  int32_t sourceLength = 0;    // bytes, as the plug-in's open reported
-  int32_t videoPresent = 0;    // kStreamUnknown / kStreamPresent / kStreamAbsent
+  int32_t sourceLength = 0;  // bytes, as the plug-in's open reported
+  int32_t videoPresent = 0;  // kStreamUnknown / kStreamPresent / kStreamAbsent
   int32_t audioPresent = 0;
   StreamHeader* headers[kSlotCount] = {};  // 0 video, 1 audio (null: Vorbis)
   StreamSlot slots[kSlotCount];
@@ -30,7 +30,7 @@ struct DemuxState {
   vorbis_comment vorbisComment = {};
   vorbis_dsp_state vorbisDsp = {};
   vorbis_block vorbisBlock = {};
-  uint8_t vorbisReady = 0;     // 1 once the decoder is set up
+  uint8_t vorbisReady = 0;  // 1 once the decoder is set up
   vorbis_info videoCommentInfo = {};
   vorbis_comment videoComment = {};
 };

@@ -161,8 +161,8 @@ int32_t CollectChapterNames(const vorbis_comment& comments, StreamInfo& info) {
     char16_t* slot = info.chapterNames[count].text;
     const size_t units = sizeof info.chapterNames[count].text / sizeof(char16_t);
     if (length > static_cast<int>(kChapterNameOffset)) {
-      AnsiToUtf16(comments.user_comments[k] + kChapterNameOffset, length - kChapterNameOffset,
-                  slot, units);
+      AnsiToUtf16(comments.user_comments[k] + kChapterNameOffset, length - kChapterNameOffset, slot,
+                  units);
     } else {
       slot[0] = 0;
     }

@@ -1,6 +1,6 @@
-#include "demux/stream_slot.h"
-
 #include <cstring>
+
+#include "demux/stream_slot.h"
 
 int32_t StreamSlotInit(StreamSlot& slot, int32_t serial) {
   slot.awaitingGranule = 1;

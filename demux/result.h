@@ -10,14 +10,14 @@
 #include <cstdint>
 
 enum : int32_t {
-  kPacket = 1,    // a data packet was taken and has a granule position
-  kNoPacket = 0,  // the slot holds no complete packet
-  kGap = -1,      // the stream has a gap here (reported once by libogg)
-  DECAPS_ERR_HEADER_PACKET = -2049,      // a header packet; timing restarts at 0
-  DECAPS_ERR_NOT_HEADER = -2050,         // not a stream header packet
-  DECAPS_ERR_UNSUPPORTED_STREAM = -2051, // a header of a kind we do not read
-  DECAPS_ERR_NO_GRANULE = -2052,         // data packet, time unknown
-  DECAPS_ERR_BAD_PACKET = -2053,         // data packet shorter than its own length field
+  kPacket = 1,                            // a data packet was taken and has a granule position
+  kNoPacket = 0,                          // the slot holds no complete packet
+  kGap = -1,                              // the stream has a gap here (reported once by libogg)
+  DECAPS_ERR_HEADER_PACKET = -2049,       // a header packet; timing restarts at 0
+  DECAPS_ERR_NOT_HEADER = -2050,          // not a stream header packet
+  DECAPS_ERR_UNSUPPORTED_STREAM = -2051,  // a header of a kind we do not read
+  DECAPS_ERR_NO_GRANULE = -2052,          // data packet, time unknown
+  DECAPS_ERR_BAD_PACKET = -2053,          // data packet shorter than its own length field
 };
 
 #endif

@@ -60,7 +60,8 @@ int32_t ParseDirectHeader(const uint8_t* packet, size_t bytes, StreamHeader** ou
   h->channels = static_cast<int16_t>(r.Le16At(44));
   h->blockAlign = static_cast<int16_t>(r.Le16At(46));
   h->avgBytesPerSecond = static_cast<int32_t>(r.Le32At(48));
-  if (h->extraSize > 0) std::memcpy(h->extra, r.BytesAt(kStreamHeaderBytes, h->extraSize), h->extraSize);
+  if (h->extraSize > 0)
+    std::memcpy(h->extra, r.BytesAt(kStreamHeaderBytes, h->extraSize), h->extraSize);
   *out = h;
   return 0;
 }
@@ -100,9 +101,9 @@ int32_t MakeVideoHeader(const uint8_t fourcc[4], int64_t timePerFrame, int32_t w
 }
 
 int32_t MakeAudioHeader(uint16_t formatTag, int16_t channels, int16_t blockAlign,
-                        int32_t avgBytesPerSecond, int32_t samplesPerSecond,
-                        int16_t bitsPerSample, const uint8_t* extra, uint16_t extraSize,
-                        int32_t bufferSize, StreamHeader** out) {
+                        int32_t avgBytesPerSecond, int32_t samplesPerSecond, int16_t bitsPerSample,
+                        const uint8_t* extra, uint16_t extraSize, int32_t bufferSize,
+                        StreamHeader** out) {
   StreamHeader* h = NewHeader(extraSize);
   *out = h;
   if (h == nullptr) return DECAPS_ERR_UNSUPPORTED_STREAM;
@@ -166,8 +167,8 @@ int32_t ParseStreamHeader(const uint8_t* packet, size_t bytes, StreamHeader** ou
   const size_t restBytes = bytes - 1;
   if (restBytes >= kLegacyMagicLength && std::memcmp(rest, kLegacyMagic, kLegacyMagicLength) == 0)
     return ParseLegacyHeader(packet, bytes, out);
-  if ((b & 7) == 1 && (StartsWith(rest, restBytes, "video") || StartsWith(rest, restBytes, "audio") ||
-                       StartsWith(rest, restBytes, "text")))
+  if ((b & 7) == 1 && (StartsWith(rest, restBytes, "video") ||
+                       StartsWith(rest, restBytes, "audio") || StartsWith(rest, restBytes, "text")))
     return ParseDirectHeader(packet, bytes, out);
   if ((b & 7) == 5) return 0;
   *out = nullptr;

@@ -12,21 +12,21 @@
 // width/height and channels/blockAlign/avgBytesPerSecond share bytes 44..51,
 // and a direct header fills both views from them.
 struct StreamHeader {
-  char streamType[8] = {};   // 0: "video", "audio" or "text", zero-padded
-  char subtype[4] = {};      // 8: video fourcc; audio tag as 4 hex digits
-  int32_t size = 56;         // 12: record size, extra bytes included
-  int64_t timeUnit = 0;      // 16: 100-ns units per time unit
-  int64_t samplesPerUnit = 0;// 24: granule steps per time unit
-  int32_t defaultLength = 0; // 32: granule steps of a packet without length bytes
-  int32_t bufferSize = 0;    // 36
-  int16_t bitsPerSample = 0; // 40
-  int32_t width = 0;         // 44 (video)
-  int32_t height = 0;        // 48 (video)
-  int16_t channels = 0;      // 44 (audio)
-  int16_t blockAlign = 0;    // 46 (audio)
+  char streamType[8] = {};        // 0: "video", "audio" or "text", zero-padded
+  char subtype[4] = {};           // 8: video fourcc; audio tag as 4 hex digits
+  int32_t size = 56;              // 12: record size, extra bytes included
+  int64_t timeUnit = 0;           // 16: 100-ns units per time unit
+  int64_t samplesPerUnit = 0;     // 24: granule steps per time unit
+  int32_t defaultLength = 0;      // 32: granule steps of a packet without length bytes
+  int32_t bufferSize = 0;         // 36
+  int16_t bitsPerSample = 0;      // 40
+  int32_t width = 0;              // 44 (video)
+  int32_t height = 0;             // 48 (video)
+  int16_t channels = 0;           // 44 (audio)
+  int16_t blockAlign = 0;         // 46 (audio)
   int32_t avgBytesPerSecond = 0;  // 48 (audio)
-  uint8_t* extra = nullptr;  // 56..: legacy audio format bytes, or the direct
-  int32_t extraSize = 0;     //       header's bytes after the record (owned)
+  uint8_t* extra = nullptr;       // 56..: legacy audio format bytes, or the direct
+  int32_t extraSize = 0;          //       header's bytes after the record (owned)
 };
 
 constexpr size_t kStreamHeaderBytes = 56;
@@ -54,9 +54,9 @@ int32_t MakeVideoHeader(const uint8_t fourcc[4], int64_t timePerFrame, int32_t w
                         int32_t height, int16_t bitsPerSample, int32_t bufferSize,
                         StreamHeader** out);
 int32_t MakeAudioHeader(uint16_t formatTag, int16_t channels, int16_t blockAlign,
-                        int32_t avgBytesPerSecond, int32_t samplesPerSecond,
-                        int16_t bitsPerSample, const uint8_t* extra, uint16_t extraSize,
-                        int32_t bufferSize, StreamHeader** out);
+                        int32_t avgBytesPerSecond, int32_t samplesPerSecond, int16_t bitsPerSample,
+                        const uint8_t* extra, uint16_t extraSize, int32_t bufferSize,
+                        StreamHeader** out);
 
 // Zeroes the record's fields and sets size to 56; extra bytes stay owned.
 void ClearStreamHeader(StreamHeader& header);

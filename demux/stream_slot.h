@@ -59,10 +59,10 @@ int32_t AppendChunk(ogg_sync_state& sync, const InputSource& input);
 // complete page from the sync layer and route it; when none is complete,
 // read one chunk.
 enum PageIntakeResult : int32_t {
-  kIntakePage = 1,      // a page was routed; *serial is its serial number
-  kIntakeRead = 0,      // no page yet; a chunk was read (try again)
-  kIntakeLostSync = -1, // bytes were skipped to find a page start (try again)
-  kIntakeEnd = -2,      // no page and the input has no more bytes
+  kIntakePage = 1,       // a page was routed; *serial is its serial number
+  kIntakeRead = 0,       // no page yet; a chunk was read (try again)
+  kIntakeLostSync = -1,  // bytes were skipped to find a page start (try again)
+  kIntakeEnd = -2,       // no page and the input has no more bytes
 };
 PageIntakeResult PageIntake(ogg_sync_state& sync, ogg_page& page, StreamSlot (&slots)[kSlotCount],
                             const InputSource& input, int32_t reader, int32_t* serial);

@@ -39,8 +39,8 @@ int32_t TakeFrame(StreamSlot& slot, const StreamHeader& header, Frame* frame) {
   // A packet without its own granule continues from the previous one, which
   // only works when nothing was lost in between and that one had a position
   // (continuing from "none" would invent a time near zero).
-  const bool consecutive = packet.packetno == slot.lastPacketNo + 1 &&
-                           slot.awaitingGranule == 0 && slot.lastGranule != -1;
+  const bool consecutive = packet.packetno == slot.lastPacketNo + 1 && slot.awaitingGranule == 0 &&
+                           slot.lastGranule != -1;
   int64_t g = packet.granulepos;
   if (packet.bytes < 1 + n) {
     // No room for the length field: nothing to hand out. Keep the timing

@@ -3,9 +3,10 @@
 #ifndef OGMDECAPS_INPUT_INPUT_SOURCE_H
 #define OGMDECAPS_INPUT_INPUT_SOURCE_H
 
+#include <ogmdecaps/ogmdecaps.h>
+
 #include <cstdint>
 
-#include <ogmdecaps/ogmdecaps.h>
 #include "platform/dynlib.h"
 
 struct InputSource {

@@ -1,8 +1,7 @@
-#include "platform/dynlib.h"
-
 #include <dlfcn.h>
 
 #include "platform/charset.h"
+#include "platform/dynlib.h"
 
 std::string LibraryFileName(const char16_t* name) {
   std::string file = Utf16ToUtf8(name);

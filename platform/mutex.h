@@ -9,9 +9,9 @@
 struct PlatformMutex;
 
 constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
-constexpr uint32_t kWaitTaken = 0;            // the caller now holds the mutex
-constexpr uint32_t kWaitTimedOut = 258;       // held elsewhere for the whole wait
-constexpr uint32_t kWaitFailed = 0xFFFFFFFFu; // no mutex, or the wait failed
+constexpr uint32_t kWaitTaken = 0;             // the caller now holds the mutex
+constexpr uint32_t kWaitTimedOut = 258;        // held elsewhere for the whole wait
+constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;  // no mutex, or the wait failed
 
 // A new mutex, or nullptr when the platform cannot make one.
 PlatformMutex* MutexCreate();

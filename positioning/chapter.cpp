@@ -49,7 +49,8 @@ bool SeekChapterOnce(ReaderState& s, double fraction, int32_t targetFrame, bool*
     s.seeking = 1;
     s.pendingVideoBytes = 0;
     if (!ScanToKeyframe(s, targetFrame)) return false;
-    if (static_cast<double>(GetCurrentFrame(s.info)) <= static_cast<double>(targetFrame) + fps) break;
+    if (static_cast<double>(GetCurrentFrame(s.info)) <= static_cast<double>(targetFrame) + fps)
+      break;
     // The estimate landed more than a second of frames late. Step back, but
     // never before the start: there the start of the source is the answer.
     if (fraction - kStepBack <= 0.0) {

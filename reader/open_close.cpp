@@ -67,8 +67,7 @@ void DescribeStreams(ReaderState& s) {
     info.audioFormat = ReadFormatTag(audio.subtype);
     info.audioParamA = static_cast<int32_t>(audio.samplesPerUnit);
     info.audioParamB = audio.channels;
-    info.totalAudioBytes =
-        TruncateToInt32(seconds * static_cast<double>(audio.avgBytesPerSecond));
+    info.totalAudioBytes = TruncateToInt32(seconds * static_cast<double>(audio.avgBytesPerSecond));
   }
 }
 

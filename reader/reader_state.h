@@ -20,18 +20,18 @@ constexpr int32_t kAudioScratchBytes = 8192;
 
 struct ReaderState {
   StreamInfo info = {};
-  DemuxState demux;                   // input, sync, slots, headers, Tremor records
-  PlatformMutex* lock = nullptr;      // made at the first open, kept for the process
-  uint8_t sourceOpen = 0;             // 1 from a successful open to the close
-  int32_t videoNeedsPage = 1;         // the video path must pull a page first
-  int32_t audioNeedsPage = 1;         // the audio path must pull a page first
-  int64_t videoTime = 0;              // 100 ns; negative: no time established
-  int64_t audioTime = 0;              // 100 ns; negative: no time established
-  int64_t audioGranule = 0;           // Vorbis sample position; 0: none yet
+  DemuxState demux;                                  // input, sync, slots, headers, Tremor records
+  PlatformMutex* lock = nullptr;                     // made at the first open, kept for the process
+  uint8_t sourceOpen = 0;                            // 1 from a successful open to the close
+  int32_t videoNeedsPage = 1;                        // the video path must pull a page first
+  int32_t audioNeedsPage = 1;                        // the audio path must pull a page first
+  int64_t videoTime = 0;                             // 100 ns; negative: no time established
+  int64_t audioTime = 0;                             // 100 ns; negative: no time established
+  int64_t audioGranule = 0;                          // Vorbis sample position; 0: none yet
   HeldBuffer<kPendingFrameBytes> pendingVideoFrame;  // keyframe kept by a seek
   int32_t pendingVideoBytes = 0;
-  uint8_t seeking = 0;                // 1: video delivers keyframes only
-  ogg_int32_t** pcm = nullptr;        // decoder's current batch, per channel
+  uint8_t seeking = 0;          // 1: video delivers keyframes only
+  ogg_int32_t** pcm = nullptr;  // decoder's current batch, per channel
   int32_t pcmSamples = 0;
   HeldBuffer<kAudioCarryBytes> audioCarry;  // raw audio that did not fit
   int32_t audioCarryBytes = 0;

@@ -43,23 +43,23 @@ typedef struct ChapterName {
  * readable after a close until the next open overwrites it.
  * Little-endian, 10072 bytes; byte offsets in the comments are binding. */
 typedef struct StreamInfo {
-  int32_t width;           /*  0 picture width */
-  int32_t height;          /*  4 picture height */
-  double framesPerSecond;  /*  8 10000000.0 / video time unit */
-  char fourcc[4];          /* 16 video compression code, no terminator */
-  int32_t reserved20;      /* 20 always 0 (so fourcc reads as a string) */
-  int32_t frameCount;      /* 24 number of video frames */
-  int32_t reserved28;      /* 28 always 0 */
-  int32_t currentFrame;    /* 32 number of the current video frame */
-  int32_t reserved36;      /* 36 always 0 */
-  int32_t audioFormat;     /* 40 0 Vorbis (as PCM); else the format tag */
-  int32_t audioParamA;     /* 44 Vorbis: channels; other: samples per unit */
-  int32_t audioParamB;     /* 48 Vorbis: rate in Hz; other: channels */
-  int32_t audioBitrate;    /* 52 Vorbis nominal bitrate */
-  int32_t totalAudioBytes; /* 56 audio bytes the whole source yields */
-  int32_t reserved60;      /* 60 always 0 */
-  int32_t reserved64;      /* 64 always 0 */
-  int32_t chapterCount;    /* 68 number of chapter names */
+  int32_t width;                 /*  0 picture width */
+  int32_t height;                /*  4 picture height */
+  double framesPerSecond;        /*  8 10000000.0 / video time unit */
+  char fourcc[4];                /* 16 video compression code, no terminator */
+  int32_t reserved20;            /* 20 always 0 (so fourcc reads as a string) */
+  int32_t frameCount;            /* 24 number of video frames */
+  int32_t reserved28;            /* 28 always 0 */
+  int32_t currentFrame;          /* 32 number of the current video frame */
+  int32_t reserved36;            /* 36 always 0 */
+  int32_t audioFormat;           /* 40 0 Vorbis (as PCM); else the format tag */
+  int32_t audioParamA;           /* 44 Vorbis: channels; other: samples per unit */
+  int32_t audioParamB;           /* 48 Vorbis: rate in Hz; other: channels */
+  int32_t audioBitrate;          /* 52 Vorbis nominal bitrate */
+  int32_t totalAudioBytes;       /* 56 audio bytes the whole source yields */
+  int32_t reserved60;            /* 60 always 0 */
+  int32_t reserved64;            /* 64 always 0 */
+  int32_t chapterCount;          /* 68 number of chapter names */
   ChapterName chapterNames[100]; /* 72 */
 } StreamInfo;
 
@@ -76,8 +76,8 @@ typedef struct StreamInfo {
  *          failure.
  * Returns 1 open and described, 0 failed (nothing is left open). An open
  * while another source is open closes that source first. */
-OGMDECAPS_EXPORT int32_t AVIDecaps_Open(const char16_t* name, int32_t useCache,
-                                        int32_t openArg, void** result);
+OGMDECAPS_EXPORT int32_t AVIDecaps_Open(const char16_t* name, int32_t useCache, int32_t openArg,
+                                        void** result);
 
 /* Copies the next compressed video frame into dest (which must hold the
  * largest frame of the stream) and returns its size in bytes (0 for an empty
@@ -188,8 +188,7 @@ OGMDECAPS_EXPORT ReaderFunctions* InitializeReader(ReaderFunctions* table);
  * RavelClose(): releases the source; returns 1, also when nothing is open.
  *   May be called from another thread while a RavelRead blocks: that read
  *   then returns 0 promptly, and the plug-in can be opened again. */
-typedef int32_t (*RavelOpenFn)(const char16_t* name, int32_t a, int32_t b,
-                               int32_t c, int32_t d);
+typedef int32_t (*RavelOpenFn)(const char16_t* name, int32_t a, int32_t b, int32_t c, int32_t d);
 typedef int32_t (*RavelReadFn)(void* buffer, int32_t count);
 typedef int32_t (*RavelSeekFn)(int32_t offset, int32_t origin);
 typedef int32_t (*RavelCloseFn)(void);

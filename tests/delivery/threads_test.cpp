@@ -33,11 +33,13 @@ TEST_F(ReaderTest, ConcurrentReadersSeeWhatSequentialReadingSees) {
   std::thread video([&] {
     std::vector<uint8_t> buf(1 << 16);
     int32_t n;
-    while ((n = NextVideoFrameEntry(buf.data())) >= 0) frames.emplace_back(buf.begin(), buf.begin() + n);
+    while ((n = NextVideoFrameEntry(buf.data())) >= 0)
+      frames.emplace_back(buf.begin(), buf.begin() + n);
   });
   std::thread sound([&] {
     std::vector<uint8_t> buf(1000);
-    while (ReadAudioEntry(buf.data(), 1000) == 1000) audio.insert(audio.end(), buf.begin(), buf.end());
+    while (ReadAudioEntry(buf.data(), 1000) == 1000)
+      audio.insert(audio.end(), buf.begin(), buf.end());
   });
   std::thread watcher([&] {
     // What a player's UI thread does meanwhile.
@@ -75,7 +77,8 @@ TEST_F(ReaderTest, SeeksFromAThirdThreadWhileBothRead) {
       uint32_t index;
       std::memcpy(&index, buf.data(), 4);
       // Whatever the interleaving, a frame is always one whole frame.
-      if (index >= static_cast<uint32_t>(o.frames) || Bytes(buf.begin(), buf.begin() + n) != ogmtest::FramePayload(o, static_cast<int>(index)))
+      if (index >= static_cast<uint32_t>(o.frames) ||
+          Bytes(buf.begin(), buf.begin() + n) != ogmtest::FramePayload(o, static_cast<int>(index)))
         ++badFrames;
     }
   });

@@ -32,8 +32,8 @@ class VorbisTest : public ReaderTest {
     ogmtest::SimpleOgmOptions o;
     o.frames = static_cast<int>(seconds * 25);
     o.audio = ogmtest::AudioKind::kVorbis;
-    o.vorbisFile = ogmtest::EncodeVorbis(dir_.path(), "a.ogg", rate, channels, seconds, 0.4, "chirp",
-                                         packetsPerPage);
+    o.vorbisFile = ogmtest::EncodeVorbis(dir_.path(), "a.ogg", rate, channels, seconds, 0.4,
+                                         "chirp", packetsPerPage);
     ASSERT_FALSE(o.vorbisFile.empty());
     file_ = ogmtest::MakeSimpleOgm(o).bytes;
     ASSERT_TRUE(ogmtest::WriteBytes(dir_.File("f.ogm"), file_));
@@ -92,7 +92,8 @@ TEST_F(VorbisTest, ScratchReadsNeverPassTheirCapacity) {
   ASSERT_EQ(OpenBytes(file_), 1);
   Bytes whole;
   std::vector<uint8_t> buf(1 << 17);
-  while ((n = ReadAudioEntry(buf.data(), 4096)) > 0) whole.insert(whole.end(), buf.begin(), buf.begin() + n);
+  while ((n = ReadAudioEntry(buf.data(), 4096)) > 0)
+    whole.insert(whole.end(), buf.begin(), buf.begin() + n);
   EXPECT_EQ(capped.size(), whole.size());
   EXPECT_TRUE(capped == whole);  // the samples held back come out next time
 }
@@ -101,8 +102,8 @@ TEST(PcmConversionTest, ShiftsAndClips) {
   struct {
     int32_t in;
     int16_t out;
-  } rows[] = {{16777216, 32767}, {-16777217, -32768}, {512, 1},          {-1, -1},
-              {511, 0},          {-512, -1},         {16776704, 32767}, {-16777216, -32768},
+  } rows[] = {{16777216, 32767},  {-16777217, -32768}, {512, 1},          {-1, -1},
+              {511, 0},           {-512, -1},          {16776704, 32767}, {-16777216, -32768},
               {INT32_MAX, 32767}, {INT32_MIN, -32768}};
   for (auto r : rows) EXPECT_EQ(ClipSample(r.in), r.out) << r.in;
 }

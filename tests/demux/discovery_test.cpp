@@ -1,10 +1,11 @@
 // Stream discovery over in-memory sources written by the test writer.
+#include "demux/discovery.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "demux/discovery.h"
 #include "demux/result.h"
 #include "demux/take_frame.h"
 #include "memory_input.h"
@@ -146,7 +147,9 @@ TEST_F(DiscoveryTest, ChapterNames) {
       {"chapter comment last", {"TITLE=a", "CHAPTER01=00:00:01.000"}, 0, u""},
       {"name entry shorter than its key", {"CHAPTER01=00:00:01.000", "CHAPTER01N"}, 1, u""},
       {"Windows-1252 name", {"CHAPTER01=00:00:01.000", "CHAPTER01NAME=Caf\xe9"}, 1, u"Caf\u00e9"},
-      {"UTF-8 name", {"CHAPTER01=00:00:01.000", "CHAPTER01NAME=Caf\xc3\xa9 \xe2\x82\xac"}, 1,
+      {"UTF-8 name",
+       {"CHAPTER01=00:00:01.000", "CHAPTER01NAME=Caf\xc3\xa9 \xe2\x82\xac"},
+       1,
        u"Caf\u00e9 \u20ac"},
       {"long name cut to 49 units",
        {"CHAPTER01=00:00:01.000", "CHAPTER01NAME=" + std::string(80, 'n')},

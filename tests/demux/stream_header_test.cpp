@@ -1,10 +1,11 @@
 // Stream header packets in both forms, and packets that must be refused.
+#include "demux/stream_header.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "demux/result.h"
-#include "demux/stream_header.h"
 #include "ogm_writer.h"
 
 using ogmtest::Bytes;
@@ -39,7 +40,7 @@ TEST(StreamHeaderTest, ClassifiesFirstPackets) {
     const char* name;
     Bytes packet;
     int32_t result;
-    bool outputNull;       // else untouched (when result != 0) or a record
+    bool outputNull;  // else untouched (when result != 0) or a record
     bool untouched;
   } cases[] = {
       {"even type byte", Bytes{0x00, 'v', 'i', 'd', 'e', 'o'}, DECAPS_ERR_NOT_HEADER, false, true},

@@ -1,12 +1,13 @@
 // Packet framing: header byte layouts, granule reconstruction, gaps, header
 // packets and damaged packets; and the rounding of time conversion.
+#include "demux/take_frame.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 
 #include "demux/mul_div_round.h"
 #include "demux/result.h"
-#include "demux/take_frame.h"
 #include "ogm_writer.h"
 
 using ogmtest::Bytes;
@@ -50,8 +51,8 @@ TEST(PacketLayoutTest, LengthBytesFromHeaderByte) {
   struct {
     uint8_t b;
     int32_t n;
-  } cases[] = {{0x08, 0}, {0x40, 1}, {0x80, 2}, {0xC0, 3}, {0x02, 4}, {0x42, 5}, {0xC2, 7},
-               {0x3D, 0}};
+  } cases[] = {{0x08, 0}, {0x40, 1}, {0x80, 2}, {0xC0, 3},
+               {0x02, 4}, {0x42, 5}, {0xC2, 7}, {0x3D, 0}};
   for (auto c : cases) EXPECT_EQ(LengthBytesOf(c.b), c.n) << int(c.b);
   StreamHeader h;
   h.defaultLength = 9;
@@ -175,7 +176,8 @@ TEST(MulDivRoundTest, RoundsAndNeverTraps) {
       {INT64_MIN, -1, 1, INT64_MAX},
       {-1, 1, 1, -1},
   };
-  for (auto r : rows) EXPECT_EQ(MulDivRound(r.a, r.v, r.c), r.expected) << r.a << " " << r.v << " " << r.c;
+  for (auto r : rows)
+    EXPECT_EQ(MulDivRound(r.a, r.v, r.c), r.expected) << r.a << " " << r.v << " " << r.c;
 }
 
 TEST(TruncateTest, SaturatesDoubles) {

@@ -67,9 +67,8 @@ TEST_F(ReaderTest, ChapterSeeksThatCannotBeSatisfiedEnd) {
   o.chapters.clear();
   // A chapter beyond the end, one before the first keyframe's bytes can be
   // found again, and time comments cut short.
-  o.extraComments = {"CHAPTER01=09:00:00.000", "CHAPTER01NAME=Beyond",
-                     "CHAPTER02=00:00:3",      "CHAPTER02NAME=Short",
-                     "CHAPTER03=",             "CHAPTER03NAME=Empty"};
+  o.extraComments = {"CHAPTER01=09:00:00.000", "CHAPTER01NAME=Beyond", "CHAPTER02=00:00:3",
+                     "CHAPTER02NAME=Short",    "CHAPTER03=",           "CHAPTER03NAME=Empty"};
   ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
   ASSERT_EQ(info_->chapterCount, 3);
 

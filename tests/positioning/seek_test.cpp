@@ -32,7 +32,8 @@ class SeekTest : public ReaderTest {
     for (const auto& p : file_.audioPackets) {
       if (buf == ogmtest::RawAudio(p.byteOffset, 64)) {
         found = true;
-        EXPECT_GE(p.startSample * 10000000LL / options_.audioRate, gReader.videoTime - 10000000 / 25);
+        EXPECT_GE(p.startSample * 10000000LL / options_.audioRate,
+                  gReader.videoTime - 10000000 / 25);
         break;
       }
     }

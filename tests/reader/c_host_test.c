@@ -1,19 +1,18 @@
 /* A host written in C99: loads the reader with dlopen, fills its function
  * table, and calls what may be called with nothing open. */
 #include <dlfcn.h>
+#include <ogmdecaps/ogmdecaps.h>
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
-#include <ogmdecaps/ogmdecaps.h>
-
 static int failures = 0;
-#define CHECK(cond)                                           \
-  do {                                                        \
-    if (!(cond)) {                                            \
+#define CHECK(cond)                                              \
+  do {                                                           \
+    if (!(cond)) {                                               \
       fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                             \
-    }                                                         \
+      ++failures;                                                \
+    }                                                            \
   } while (0)
 
 typedef ReaderFunctions* (*InitFn)(ReaderFunctions*);

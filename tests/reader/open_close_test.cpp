@@ -67,8 +67,8 @@ TEST_F(ReaderTest, FrameRatesAndFormatTags) {
   struct {
     const char* tag;
     int32_t format;
-  } tags[] = {{"0055", 85}, {"2000", 8192}, {"0001", 1}, {"00ff", 255}, {"00FF", 255},
-              {"zz12", 0},  {"1g00", 1}};
+  } tags[] = {{"0055", 85},  {"2000", 8192}, {"0001", 1}, {"00ff", 255},
+              {"00FF", 255}, {"zz12", 0},    {"1g00", 1}};
   for (auto t : tags) {
     SimpleOgmOptions o = Raw(5);
     o.audioTag = t.tag;
@@ -120,11 +120,14 @@ TEST_F(ReaderTest, FailedOpensReleaseEverything) {
       {"plug-in cannot open", good, refuse},
       {"not an Ogg stream", Bytes(5000, 0x11), {}},
       {"video without a frame duration", ogmtest::MakeSimpleOgm(badVideo).bytes, {}},
-      {"no video stream", ogmtest::MakeSimpleOgm([] {
+      {"no video stream",
+       ogmtest::MakeSimpleOgm([] {
          SimpleOgmOptions o = Raw(10);
          o.audioFirst = true;
          return o;
-       }()).bytes, {}},
+       }())
+           .bytes,
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
