@@ -18,6 +18,9 @@ struct RawCase {
   int32_t request;
   bool withVideo;  // a video frame before every audio request, as a player reads
 };
+void PrintTo(const RawCase& c, std::ostream* os) {
+  *os << KindName(c.kind) << " in requests of " << c.request << (c.withVideo ? " with video" : " alone");
+}
 
 class RawAudioBytes : public ::testing::TestWithParam<RawCase> {
  protected:

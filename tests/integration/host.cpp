@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -22,7 +23,7 @@ using ogmtest::RunCommand;
 namespace {
 
 // Every peer file is this long; the video has a keyframe every kGop frames.
-constexpr double kSeconds = 16.0;
+constexpr double kSeconds = 18.2;  // the last keyframe (18 s) lies near the end
 constexpr int kFps = 25;
 constexpr int kGop = 50;
 
@@ -138,7 +139,28 @@ bool LoadVorbis(PeerFile& p, const Bytes& ogm) {
   p.vorbisLongBlock = 1 << (ident[28] >> 4);
   p.vorbisNominalBitrate = static_cast<int32_t>(ogmtest::GetLe(ident, 20, 4));
   p.reference = ogmtest::DecodeVorbis(p.path, 1);
-  return p.reference.ok;
+  if (!p.reference.ok) return false;
+  // Where each packet really ends (ffmpeg counts it from the source's
+  // correct granules), against the granules ogmmerge wrote on its pages.
+  const CommandResult r = RunCommand({OGM_FFPROBE, "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                      "packet=pts,duration", "-of", "csv=p=0", p.audioSource});
+  std::vector<int64_t> ends;
+  for (const std::string& line : Lines(r.out)) {
+    long long pts = 0, duration = 0;
+    if (std::sscanf(line.c_str(), "%lld,%lld", &pts, &duration) == 2) ends.push_back(pts + duration);
+  }
+  if (r.exitCode != 0 || ends.size() + 3 != packets.size()) {
+    ADD_FAILURE() << "ffprobe found " << ends.size() << " Vorbis packets in the source, the OGM has "
+                  << packets.size() - 3;
+    return false;
+  }
+  for (size_t k = 3; k < packets.size(); ++k) {
+    if (packets[k].granule == -1) continue;
+    p.vorbisGranuleLead = std::max(p.vorbisGranuleLead, packets[k].granule - ends[k - 3]);
+  }
+  std::printf("ogmmerge's Vorbis page granules run up to %lld samples (%.3f s) ahead of the packets\n",
+              static_cast<long long>(p.vorbisGranuleLead), static_cast<double>(p.vorbisGranuleLead) / p.reference.rate);
+  return true;
 }
 
 std::unique_ptr<PeerFile> MakePeer(AudioKind kind) {
@@ -244,6 +266,7 @@ std::vector<Chapter> TestChapters() {
       {9000, "A chapter name that is far longer than the forty-nine units of a slot"},
       {11000, u8"Forty-eight units of plain text, then a smile: \U0001F600 and more"},
       {14000, "Ende"},
+      {18000, "Abspann"},  // on the last keyframe
   };
 }
 

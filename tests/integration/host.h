@@ -10,6 +10,7 @@
 #include <ogmdecaps/ogmdecaps.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,7 @@ struct PeerVideo {
 
 enum class AudioKind { kNone, kMp3, kAc3, kVorbis };
 const char* KindName(AudioKind kind);
+inline void PrintTo(AudioKind kind, std::ostream* os) { *os << KindName(kind); }
 
 // One audio packet of the OGM, placed in the source's byte stream.
 struct AudioPacket {
@@ -77,6 +79,11 @@ struct PeerFile {
   ogmtest::DecodedPcm reference;  // reference decode of the OGM's audio stream
   int vorbisLongBlock = 0;        // samples
   int32_t vorbisNominalBitrate = 0;
+  // How far (samples) the page granules of the OGM's Vorbis stream lie past
+  // the end of the last packet completed on their page, at most. ogmmerge
+  // writes granules that run ahead; a reader that times the audio by them
+  // can only be as exact as this.
+  int64_t vorbisGranuleLead = 0;
 };
 
 // Empty when ffmpeg, ffprobe and ogmmerge (and the needed encoders) are
