@@ -36,6 +36,7 @@ struct SeekRecord {
   int percent;
   int32_t landedFrame;
   int32_t remainingAudio;
+  bool fromAudio;  // landedFrame follows from remainingAudio
 };
 
 class Player {
@@ -46,7 +47,8 @@ class Player {
         audio_(DescribeAudio(source.info())),
         fps_(source.info().framesPerSecond),
         realtime_(realtime),
-        seekEvery_(seekEvery) {}
+        seekEvery_(seekEvery),
+        seekGap_(std::max<int64_t>(1, std::llround(fps_))) {}
 
   void Run(ProgressBar& progress);
   void PrintSummary() const;
@@ -69,6 +71,9 @@ class Player {
   const double fps_;
   const bool realtime_;
   const int seekEvery_;
+  // Frames of video between seeks: one second, so both threads read after
+  // each seek.
+  const int64_t seekGap_;
 
   std::mutex mu_;
   std::condition_variable cv_;
@@ -81,6 +86,7 @@ class Player {
   uint64_t audioBytes_ = 0;
   bool videoDone_ = false;
   bool audioDone_ = false;
+  bool seeksPending_ = false;
   double maxDifference_ = 0;
   double endDifference_ = 0;
   double wallSeconds_ = 0;
@@ -107,6 +113,9 @@ void Player::VideoThread() {
       } else if (AudioPaced()) {
         cv_.wait(lock, [&] { return audioDone_ || VideoTime() - AudioTime() <= kFastLead; });
       }
+      // The video keeps reading while a seek is due (that is the point),
+      // but not past two gaps, so a fast thread cannot outrun every seek.
+      cv_.wait(lock, [&] { return !seeksPending_ || framesEpoch_ < 2 * seekGap_; });
     }
     const int32_t n = api_.nextVideoFrame(buffer.data(), 0);
     std::lock_guard<std::mutex> lock(mu_);
@@ -153,28 +162,39 @@ void Player::AudioThread() {
 }
 
 void Player::SeekThread() {
-  // One second of video between seeks, so both threads read after each.
-  const int64_t gap = std::max<int64_t>(1, std::llround(fps_));
   for (int percent = seekEvery_; percent < 100; percent += seekEvery_) {
     {
       std::unique_lock<std::mutex> lock(mu_);
-      cv_.wait(lock, [&] { return videoDone_ || audioDone_ || framesEpoch_ >= gap; });
-      if (videoDone_ || audioDone_) return;
+      cv_.wait(lock, [&] { return videoDone_ || audioDone_ || framesEpoch_ >= seekGap_; });
+      if (videoDone_ || audioDone_) break;
     }
     const int32_t remaining = api_.seek(percent, 0);
-    const int32_t landed = source_.info().currentFrame;
+    // currentFrame cannot be read together with the seek: the video thread
+    // may take frames in between. The remaining audio bytes are computed
+    // under the reader's lock from the frame it landed on, so the landing
+    // frame follows from them whenever there is audio.
+    const StreamInfo& info = source_.info();
+    int32_t landed = info.currentFrame;
+    const bool fromAudio = audio_.present && info.totalAudioBytes > 0;
+    if (fromAudio)
+      landed = static_cast<int32_t>(
+          std::llround(info.frameCount * (1.0 - static_cast<double>(remaining) / info.totalAudioBytes)));
     std::lock_guard<std::mutex> lock(mu_);
-    seeks_.push_back({percent, landed, remaining});
+    seeks_.push_back({percent, landed, remaining, fromAudio});
     framesEpoch_ = 0;
     audioEpoch_ = 0;
     epochStart_ = Clock::now();
     cv_.notify_all();
   }
+  std::lock_guard<std::mutex> lock(mu_);
+  seeksPending_ = false;
+  cv_.notify_all();
 }
 
 void Player::Run(ProgressBar& progress) {
   start_ = epochStart_ = Clock::now();
   if (!audio_.present) audioDone_ = true;
+  seeksPending_ = seekEvery_ > 0;
   std::thread video(&Player::VideoThread, this);
   std::thread audio;
   if (audio_.present) audio = std::thread(&Player::AudioThread, this);
@@ -220,8 +240,9 @@ void Player::PrintSummary() const {
   if (seekEvery_ > 0) {
     std::printf("seeks:      %zu\n", seeks_.size());
     for (const SeekRecord& s : seeks_)
-      std::printf("            %3d%% -> frame %d (%s), %d audio bytes remain\n", s.percent, s.landedFrame,
-                  ClockTime(fps_ > 0 ? s.landedFrame / fps_ : 0).c_str(), s.remainingAudio);
+      std::printf("            %3d%% -> frame %d (%s), %d audio bytes remain%s\n", s.percent, s.landedFrame,
+                  ClockTime(fps_ > 0 ? s.landedFrame / fps_ : 0).c_str(), s.remainingAudio,
+                  s.fromAudio ? "" : " (frame read after the seek: may be later)");
   }
   const double wall = wallSeconds_ > 0 ? wallSeconds_ : 1e-9;
   std::printf("throughput: %.3f s wall, %.2f MB/s, %.1f frames/s%s\n", wallSeconds_,

@@ -10,15 +10,18 @@ namespace cli {
 Rational FrameRateRational(double fps) {
   if (!(fps > 0) || !std::isfinite(fps)) return {0, 1};
   const double unit = std::round(10000000.0 / fps);
+  if (unit < 1 || unit > 4e9) return {0, 1};
+  // A candidate num/den fits when a muxer writing it would have stored this
+  // unit (rounded or truncated: within one of 10000000 x den / num).
+  auto fits = [unit](double num, double den) { return num >= 1 && std::fabs(unit - 1e7 * den / num) < 1; };
   const double whole = std::round(fps);
-  if (whole >= 1 && std::fabs(fps - whole) <= whole * 1e-5) return {static_cast<uint32_t>(whole), 1};
+  if (fits(whole, 1)) return {static_cast<uint32_t>(whole), 1};
   const double ntsc = std::round(fps * 1.001);
-  if (ntsc >= 1 && std::fabs(fps - ntsc * 1000 / 1001) <= fps * 1e-5) {
+  if (fits(ntsc * 1000, 1001)) {
     const uint64_t num = static_cast<uint64_t>(ntsc) * 1000;
     const uint64_t g = std::gcd(num, uint64_t{1001});
     return {static_cast<uint32_t>(num / g), static_cast<uint32_t>(1001 / g)};
   }
-  if (unit < 1 || unit > 4e9) return {0, 1};
   const uint64_t den = static_cast<uint64_t>(unit);
   const uint64_t g = std::gcd(uint64_t{10000000}, den);
   return {static_cast<uint32_t>(10000000 / g), static_cast<uint32_t>(den / g)};

@@ -18,9 +18,9 @@ struct Rational {
 };
 
 // The OGM stores a frame duration in 100 ns units, so framesPerSecond is
-// 10000000 / unit. Whole rates give n/1; rates within 10 ppm of n*1000/1001
-// give the NTSC form (30000/1001); anything else is 10000000/unit exactly,
-// reduced.
+// 10000000 / unit. A whole rate n gives n/1 and an NTSC rate n*1000/1001
+// (30000/1001) its fraction, when that rate accounts for the unit (to within
+// the muxer's rounding); anything else is 10000000/unit exactly, reduced.
 Rational FrameRateRational(double framesPerSecond);
 
 // "hh:mm:ss.mmm" (hours grow past 99 as needed); negative values print as 0.
