@@ -19,7 +19,8 @@ struct RawCase {
   bool withVideo;  // a video frame before every audio request, as a player reads
 };
 void PrintTo(const RawCase& c, std::ostream* os) {
-  *os << KindName(c.kind) << " in requests of " << c.request << (c.withVideo ? " with video" : " alone");
+  *os << KindName(c.kind) << " in requests of " << c.request
+      << (c.withVideo ? " with video" : " alone");
 }
 
 class RawAudioBytes : public ::testing::TestWithParam<RawCase> {
@@ -46,8 +47,10 @@ TEST_P(RawAudioBytes, AreThePrefixOfTheSourceStreamShortOfLessThanOneRequest) {
   for (;;) {
     if (!videoEnded) {
       const int32_t v = AVIDecaps_NextVideoFrame(frame.data(), 0);
-      if (v < 0) videoEnded = true;
-      else ++frames;
+      if (v < 0)
+        videoEnded = true;
+      else
+        ++frames;
     }
     const int32_t n = AVIDecaps_ReadAudio(buf.data(), c.request);
     if (n == 0) break;
@@ -58,8 +61,8 @@ TEST_P(RawAudioBytes, AreThePrefixOfTheSourceStreamShortOfLessThanOneRequest) {
   EXPECT_EQ(AVIDecaps_ReadAudio(buf.data(), c.request), 0) << "audio after the end";
   const auto mismatch = std::mismatch(got.begin(), got.end(), source.begin());
   EXPECT_TRUE(mismatch.first == got.end())
-      << "delivered audio differs from the source at byte " << (mismatch.first - got.begin()) << " of "
-      << got.size();
+      << "delivered audio differs from the source at byte " << (mismatch.first - got.begin())
+      << " of " << got.size();
   EXPECT_LT(source.size() - got.size(), static_cast<size_t>(c.request))
       << "delivered " << got.size() << " of " << source.size() << " bytes";
   if (c.withVideo) {
@@ -69,16 +72,16 @@ TEST_P(RawAudioBytes, AreThePrefixOfTheSourceStreamShortOfLessThanOneRequest) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Peers, RawAudioBytes,
-                         ::testing::Values(RawCase{AudioKind::kMp3, 4096, false}, RawCase{AudioKind::kMp3, 1000, false},
-                                           RawCase{AudioKind::kMp3, 1, false}, RawCase{AudioKind::kMp3, 1000, true},
-                                           RawCase{AudioKind::kMp3, 65536, true},
-                                           RawCase{AudioKind::kAc3, 4096, false}, RawCase{AudioKind::kAc3, 1, false},
-                                           RawCase{AudioKind::kAc3, 777, true}),
-                         [](const ::testing::TestParamInfo<RawCase>& p) {
-                           return std::string(KindName(p.param.kind)) + "_" + std::to_string(p.param.request) +
-                                  (p.param.withVideo ? "_with_video" : "_audio_only");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Peers, RawAudioBytes,
+    ::testing::Values(RawCase{AudioKind::kMp3, 4096, false}, RawCase{AudioKind::kMp3, 1000, false},
+                      RawCase{AudioKind::kMp3, 1, false}, RawCase{AudioKind::kMp3, 1000, true},
+                      RawCase{AudioKind::kMp3, 65536, true}, RawCase{AudioKind::kAc3, 4096, false},
+                      RawCase{AudioKind::kAc3, 1, false}, RawCase{AudioKind::kAc3, 777, true}),
+    [](const ::testing::TestParamInfo<RawCase>& p) {
+      return std::string(KindName(p.param.kind)) + "_" + std::to_string(p.param.request) +
+             (p.param.withVideo ? "_with_video" : "_audio_only");
+    });
 
 // ---------------------------------------------------------------------------
 // Vorbis PCM

@@ -29,9 +29,10 @@ TEST_P(PeerFrames, EveryFrameEqualsTheSourceAviFrameThenEnd) {
   ASSERT_EQ(got.size(), source.size());
   int wrong = 0;
   for (size_t i = 0; i < got.size() && wrong < 5; ++i) {
-    const bool same = got[i].size == static_cast<int32_t>(source[i].size) && got[i].md5 == source[i].md5;
-    EXPECT_TRUE(same) << "frame " << i << ": " << got[i].size << " bytes md5 " << got[i].md5 << ", source "
-                      << source[i].size << " bytes md5 " << source[i].md5;
+    const bool same =
+        got[i].size == static_cast<int32_t>(source[i].size) && got[i].md5 == source[i].md5;
+    EXPECT_TRUE(same) << "frame " << i << ": " << got[i].size << " bytes md5 " << got[i].md5
+                      << ", source " << source[i].size << " bytes md5 " << source[i].md5;
     EXPECT_EQ(got[i].currentFrame, static_cast<int32_t>(i)) << "currentFrame after frame " << i;
     wrong += same ? 0 : 1;
   }
@@ -40,12 +41,13 @@ TEST_P(PeerFrames, EveryFrameEqualsTheSourceAviFrameThenEnd) {
   EXPECT_EQ(AVIDecaps_NextVideoFrame(buf.data(), 0), -1);
   EXPECT_EQ(AVIDecaps_NextVideoFrame(buf.data(), 0), -1);
   EXPECT_EQ(session.info().currentFrame, session.info().frameCount - 1);
-  EXPECT_DOUBLE_EQ(AVIDecaps_GetProgress(), 100.0 * (session.info().frameCount - 1) / session.info().frameCount);
+  EXPECT_DOUBLE_EQ(AVIDecaps_GetProgress(),
+                   100.0 * (session.info().frameCount - 1) / session.info().frameCount);
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, PeerFrames,
-                         ::testing::Combine(::testing::Values(AudioKind::kNone, AudioKind::kMp3, AudioKind::kAc3,
-                                                              AudioKind::kVorbis),
+                         ::testing::Combine(::testing::Values(AudioKind::kNone, AudioKind::kMp3,
+                                                              AudioKind::kAc3, AudioKind::kVorbis),
                                             ::testing::Values(0, 1)),
                          [](const ::testing::TestParamInfo<Param>& p) {
                            return std::string(KindName(std::get<0>(p.param))) +

@@ -69,14 +69,16 @@ std::vector<SourceFrame> ProbeFrames(const std::string& avi) {
     s.md5 = fields[5];
     frames.push_back(s);
   }
-  const CommandResult r = RunCommand({OGM_FFPROBE, "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                      "packet=flags", "-of", "csv=p=0", avi});
+  const CommandResult r = RunCommand({OGM_FFPROBE, "-v", "error", "-select_streams", "v:0",
+                                      "-show_entries", "packet=flags", "-of", "csv=p=0", avi});
   const std::vector<std::string> flags = Lines(r.out);
   if (r.exitCode != 0 || flags.size() != frames.size()) {
-    ADD_FAILURE() << "ffprobe packet flags: " << flags.size() << " lines for " << frames.size() << " frames";
+    ADD_FAILURE() << "ffprobe packet flags: " << flags.size() << " lines for " << frames.size()
+                  << " frames";
     return {};
   }
-  for (size_t i = 0; i < frames.size(); ++i) frames[i].key = flags[i].find('K') != std::string::npos;
+  for (size_t i = 0; i < frames.size(); ++i)
+    frames[i].key = flags[i].find('K') != std::string::npos;
   return frames;
 }
 
@@ -84,10 +86,10 @@ std::string MakeVorbisChirp(const std::string& dir) {
   // A rising tone in each channel (different per channel): no two stretches
   // of it look alike, so a piece of PCM can be placed in the whole.
   const std::string out = dir + "/a.ogg";
-  const CommandResult r =
-      RunCommand({OGM_FFMPEG, "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                  "aevalsrc=0.5*sin(2*PI*(100+100*t)*t)|0.4*sin(2*PI*(150+120*t)*t):s=44100", "-t",
-                  std::to_string(kSeconds), "-c:a", "libvorbis", "-q:a", "3", "-f", "ogg", out});
+  const CommandResult r = RunCommand(
+      {OGM_FFMPEG, "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+       "aevalsrc=0.5*sin(2*PI*(100+100*t)*t)|0.4*sin(2*PI*(150+120*t)*t):s=44100", "-t",
+       std::to_string(kSeconds), "-c:a", "libvorbis", "-q:a", "3", "-f", "ogg", out});
   return r.exitCode == 0 ? out : "";
 }
 
@@ -112,7 +114,8 @@ bool LoadRawLayout(PeerFile& p, const Bytes& ogm) {
     // The page granule sits on the last packet completed on a page and is
     // that packet's first sample.
     if (packets[i].granule != -1 && packets[i].granule != sample) {
-      ADD_FAILURE() << "audio packet " << i << ": granule " << packets[i].granule << ", durations say " << sample;
+      ADD_FAILURE() << "audio packet " << i << ": granule " << packets[i].granule
+                    << ", durations say " << sample;
       return false;
     }
     AudioPacket a;
@@ -125,8 +128,8 @@ bool LoadRawLayout(PeerFile& p, const Bytes& ogm) {
     sample += duration;
   }
   if (joined != p.raw.bytes) {
-    ADD_FAILURE() << "the OGM's audio packets (" << joined.size() << " bytes) are not the source file ("
-                  << p.raw.bytes.size() << " bytes)";
+    ADD_FAILURE() << "the OGM's audio packets (" << joined.size()
+                  << " bytes) are not the source file (" << p.raw.bytes.size() << " bytes)";
     return false;
   }
   return true;
@@ -142,24 +145,28 @@ bool LoadVorbis(PeerFile& p, const Bytes& ogm) {
   if (!p.reference.ok) return false;
   // Where each packet really ends (ffmpeg counts it from the source's
   // correct granules), against the granules ogmmerge wrote on its pages.
-  const CommandResult r = RunCommand({OGM_FFPROBE, "-v", "error", "-select_streams", "a:0", "-show_entries",
-                                      "packet=pts,duration", "-of", "csv=p=0", p.audioSource});
+  const CommandResult r =
+      RunCommand({OGM_FFPROBE, "-v", "error", "-select_streams", "a:0", "-show_entries",
+                  "packet=pts,duration", "-of", "csv=p=0", p.audioSource});
   std::vector<int64_t> ends;
   for (const std::string& line : Lines(r.out)) {
     long long pts = 0, duration = 0;
-    if (std::sscanf(line.c_str(), "%lld,%lld", &pts, &duration) == 2) ends.push_back(pts + duration);
+    if (std::sscanf(line.c_str(), "%lld,%lld", &pts, &duration) == 2)
+      ends.push_back(pts + duration);
   }
   if (r.exitCode != 0 || ends.size() + 3 != packets.size()) {
-    ADD_FAILURE() << "ffprobe found " << ends.size() << " Vorbis packets in the source, the OGM has "
-                  << packets.size() - 3;
+    ADD_FAILURE() << "ffprobe found " << ends.size()
+                  << " Vorbis packets in the source, the OGM has " << packets.size() - 3;
     return false;
   }
   for (size_t k = 3; k < packets.size(); ++k) {
     if (packets[k].granule == -1) continue;
     p.vorbisGranuleLead = std::max(p.vorbisGranuleLead, packets[k].granule - ends[k - 3]);
   }
-  std::printf("ogmmerge's Vorbis page granules run up to %lld samples (%.3f s) ahead of the packets\n",
-              static_cast<long long>(p.vorbisGranuleLead), static_cast<double>(p.vorbisGranuleLead) / p.reference.rate);
+  std::printf(
+      "ogmmerge's Vorbis page granules run up to %lld samples (%.3f s) ahead of the packets\n",
+      static_cast<long long>(p.vorbisGranuleLead),
+      static_cast<double>(p.vorbisGranuleLead) / p.reference.rate);
   return true;
 }
 
@@ -190,7 +197,8 @@ std::unique_ptr<PeerFile> MakePeer(AudioKind kind) {
     }
     inputs.push_back(p->audioSource);
   }
-  const std::string merged = ogmtest::MakePeerOgm(dir, std::string("merged-") + KindName(kind) + ".ogm", inputs);
+  const std::string merged =
+      ogmtest::MakePeerOgm(dir, std::string("merged-") + KindName(kind) + ".ogm", inputs);
   if (merged.empty()) {
     ADD_FAILURE() << "ogmmerge failed on " << KindName(kind);
     return nullptr;
@@ -202,7 +210,8 @@ std::unique_ptr<PeerFile> MakePeer(AudioKind kind) {
   // The reader wants the video at serial 0 and the audio at serial 1, which
   // is what ogmmerge writes when the video is named first.
   const auto video0 = ogmtest::ReadPackets(ogm, 0);
-  if (video0.empty() || video0[0].data.size() < 9 || std::memcmp(&video0[0].data[1], "video", 5) != 0) {
+  if (video0.empty() || video0[0].data.size() < 9 ||
+      std::memcmp(&video0[0].data[1], "video", 5) != 0) {
     ADD_FAILURE() << "serial 0 of " << p->path << " is not the video";
     return nullptr;
   }
@@ -239,10 +248,14 @@ int RawAudio::PacketStartingAt(size_t offset) const {
 
 const char* KindName(AudioKind kind) {
   switch (kind) {
-    case AudioKind::kNone: return "video_only";
-    case AudioKind::kMp3: return "mp3";
-    case AudioKind::kAc3: return "ac3";
-    case AudioKind::kVorbis: return "vorbis";
+    case AudioKind::kNone:
+      return "video_only";
+    case AudioKind::kMp3:
+      return "mp3";
+    case AudioKind::kAc3:
+      return "ac3";
+    case AudioKind::kVorbis:
+      return "vorbis";
   }
   return "?";
 }
@@ -316,7 +329,8 @@ std::u16string Utf16(const std::string& utf8) {
   if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) {
     const size_t bytes = buf.size() - dstLeft;
     for (size_t i = 0; i + 1 < bytes; i += 2)
-      out += static_cast<char16_t>(static_cast<uint8_t>(buf[i]) | (static_cast<uint8_t>(buf[i + 1]) << 8));
+      out += static_cast<char16_t>(static_cast<uint8_t>(buf[i]) |
+                                   (static_cast<uint8_t>(buf[i + 1]) << 8));
   }
   iconv_close(cd);
   return out;
@@ -326,7 +340,8 @@ bool Session::Open(const std::string& name, int32_t useCache, int32_t openArg) {
   Close();
   const std::u16string wide = Utf16(name);
   void* result = nullptr;
-  if (AVIDecaps_Open(wide.c_str(), useCache, openArg, &result) != 1 || result == nullptr) return false;
+  if (AVIDecaps_Open(wide.c_str(), useCache, openArg, &result) != 1 || result == nullptr)
+    return false;
   info_ = static_cast<StreamInfo*>(result);
   return true;
 }
@@ -345,20 +360,24 @@ const ReaderFunctions& Table() {
   return table;
 }
 
-std::vector<uint8_t> FrameBuffer() { return std::vector<uint8_t>(std::max<size_t>(Video().largestFrame, 1)); }
+std::vector<uint8_t> FrameBuffer() {
+  return std::vector<uint8_t>(std::max<size_t>(Video().largestFrame, 1));
+}
 
 ::testing::AssertionResult IsSourceFrame(const uint8_t* data, int32_t n, int number) {
   const auto& frames = Video().frames;
   if (number < 0 || number >= static_cast<int>(frames.size()))
-    return ::testing::AssertionFailure() << "frame number " << number << " is not in the source (" << frames.size()
-                                         << " frames)";
+    return ::testing::AssertionFailure()
+           << "frame number " << number << " is not in the source (" << frames.size() << " frames)";
   const SourceFrame& s = frames[number];
   if (n < 0 || static_cast<size_t>(n) != s.size)
-    return ::testing::AssertionFailure() << "frame " << number << ": " << n << " bytes, the source has " << s.size;
+    return ::testing::AssertionFailure()
+           << "frame " << number << ": " << n << " bytes, the source has " << s.size;
   const std::string md5 = Md5Hex(data, static_cast<size_t>(n));
   if (md5 != s.md5)
-    return ::testing::AssertionFailure() << "frame " << number << ": the bytes differ from the source's (md5 " << md5
-                                         << " vs " << s.md5 << ")";
+    return ::testing::AssertionFailure()
+           << "frame " << number << ": the bytes differ from the source's (md5 " << md5 << " vs "
+           << s.md5 << ")";
   return ::testing::AssertionSuccess();
 }
 
@@ -378,7 +397,8 @@ std::vector<DeliveredFrame> ReadAllFrames(const StreamInfo& info, size_t limit) 
 }
 
 size_t PcmBufferBytes(const PeerFile& peer) {
-  return 2000 + static_cast<size_t>(peer.reference.channels) * static_cast<size_t>(peer.vorbisLongBlock);
+  return 2000 +
+         static_cast<size_t>(peer.reference.channels) * static_cast<size_t>(peer.vorbisLongBlock);
 }
 
 double SnrDb(const int16_t* ref, const int16_t* got, size_t n) {
@@ -393,8 +413,8 @@ double SnrDb(const int16_t* ref, const int16_t* got, size_t n) {
   return 10.0 * std::log10(signal / noise);
 }
 
-int64_t BestOffset(const ogmtest::DecodedPcm& ref, const int16_t* got, size_t gotFrames, size_t probe,
-                   int64_t from, int64_t to) {
+int64_t BestOffset(const ogmtest::DecodedPcm& ref, const int16_t* got, size_t gotFrames,
+                   size_t probe, int64_t from, int64_t to) {
   constexpr size_t kWindow = 512;
   const int ch = ref.channels;
   const auto* r = reinterpret_cast<const int16_t*>(ref.pcm.data());

@@ -52,7 +52,7 @@ inline void PrintTo(AudioKind kind, std::ostream* os) { *os << KindName(kind); }
 
 // One audio packet of the OGM, placed in the source's byte stream.
 struct AudioPacket {
-  size_t offset = 0;        // in RawAudio::bytes
+  size_t offset = 0;  // in RawAudio::bytes
   size_t size = 0;
   int64_t startSample = 0;  // sum of the durations of the packets before it
 };
@@ -152,8 +152,8 @@ double SnrDb(const int16_t* ref, const int16_t* got, size_t n);
 // The sample frame k of ref at which got (frames, channels interleaved)
 // matches best: a window of got starting at frame probe is compared with ref
 // at k + probe for every k in [from, to]. -1 when the range is empty.
-int64_t BestOffset(const ogmtest::DecodedPcm& ref, const int16_t* got, size_t gotFrames, size_t probe,
-                   int64_t from, int64_t to);
+int64_t BestOffset(const ogmtest::DecodedPcm& ref, const int16_t* got, size_t gotFrames,
+                   size_t probe, int64_t from, int64_t to);
 
 }  // namespace integ
 

@@ -52,12 +52,15 @@ class Nginx {
           << "daemon off; master_process off; worker_processes 1; pid " << d << "/nginx.pid;\n"
           << "error_log " << d << "/error.log; events { worker_connections 64; }\n"
           << "http { access_log off; client_body_temp_path " << d << "; proxy_temp_path " << d
-          << "; fastcgi_temp_path " << d << "; uwsgi_temp_path " << d << "; scgi_temp_path " << d << ";\n"
+          << "; fastcgi_temp_path " << d << "; uwsgi_temp_path " << d << "; scgi_temp_path " << d
+          << ";\n"
           << " server { listen 127.0.0.1:" << port_ << "; root " << root << "; } }\n";
       const std::string conf = d + "/nginx.conf", err = d + "/error.log";
-      const char* argv[] = {"nginx", "-e", err.c_str(), "-p", d.c_str(), "-c", conf.c_str(), nullptr};
+      const char* argv[] = {"nginx",   "-e", err.c_str(),  "-p",
+                            d.c_str(), "-c", conf.c_str(), nullptr};
       pid_t pid;
-      if (posix_spawnp(&pid, "nginx", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return;
+      if (posix_spawnp(&pid, "nginx", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return;
       for (int wait = 0; wait < 150 && !Connects(port_); ++wait) {
         if (waitpid(pid, nullptr, WNOHANG) == pid) {
           pid = -1;
@@ -139,7 +142,8 @@ TEST_P(HttpSource, DescribesFramesAndSeeksLikeTheLocalFile) {
   EXPECT_EQ(info.audioParamB, want.audioParamB);
   EXPECT_EQ(info.chapterCount, want.chapterCount);
   for (int i = 0; i < want.chapterCount && i < 100; ++i)
-    EXPECT_EQ(std::u16string(info.chapterNames[i].text), std::u16string(want.chapterNames[i].text)) << i;
+    EXPECT_EQ(std::u16string(info.chapterNames[i].text), std::u16string(want.chapterNames[i].text))
+        << i;
 
   const auto& source = Video().frames;
   const std::vector<DeliveredFrame> frames = ReadAllFrames(info, source.size() + 10);
@@ -164,20 +168,23 @@ TEST_P(HttpSource, DescribesFramesAndSeeksLikeTheLocalFile) {
     // Near the target (the Vorbis alignment may move on by a GOP more, see
     // the seek tests).
     const int slack = (peer_->audio == AudioKind::kVorbis ? 3 : 2) * Video().gop;
-    EXPECT_LE(std::abs(cf - static_cast<int>(source.size()) * p / 100), slack) << "Seek(" << p << ", 0)";
+    EXPECT_LE(std::abs(cf - static_cast<int>(source.size()) * p / 100), slack)
+        << "Seek(" << p << ", 0)";
     for (int i = 1; i <= 10; ++i) {
       const int32_t m = AVIDecaps_NextVideoFrame(buf.data(), 0);
       if (cf + i == static_cast<int>(source.size())) {
         EXPECT_EQ(m, -1) << "after the last frame";
         break;
       }
-      ASSERT_TRUE(IsSourceFrame(buf.data(), m, cf + i)) << "frame " << i << " after Seek(" << p << ", 0)";
+      ASSERT_TRUE(IsSourceFrame(buf.data(), m, cf + i))
+          << "frame " << i << " after Seek(" << p << ", 0)";
     }
     const double seconds = static_cast<double>(250000 - cf) / info.framesPerSecond;
     const double perSecond = peer_->audio == AudioKind::kVorbis
                                  ? 2.0 * peer_->reference.channels * peer_->reference.rate
                                  : static_cast<double>(peer_->avgBytesPerSecond);
-    EXPECT_EQ(r, static_cast<int32_t>(seconds * perSecond)) << "Seek(" << p << ", 0) at frame " << cf;
+    EXPECT_EQ(r, static_cast<int32_t>(seconds * perSecond))
+        << "Seek(" << p << ", 0) at frame " << cf;
   }
 }
 
@@ -199,7 +206,9 @@ TEST_P(HttpSource, AudioAloneEqualsTheLocalFilesAudio) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, HttpSource, ::testing::Values(AudioKind::kMp3, AudioKind::kVorbis),
-                         [](const ::testing::TestParamInfo<AudioKind>& p) { return std::string(KindName(p.param)); });
+                         [](const ::testing::TestParamInfo<AudioKind>& p) {
+                           return std::string(KindName(p.param));
+                         });
 
 }  // namespace
 }  // namespace integ

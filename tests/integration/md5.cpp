@@ -25,7 +25,8 @@ uint32_t Rotl(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
 void Block(uint32_t h[4], const uint8_t* p) {
   uint32_t m[16];
   for (int i = 0; i < 16; ++i)
-    m[i] = p[4 * i] | (p[4 * i + 1] << 8) | (p[4 * i + 2] << 16) | (static_cast<uint32_t>(p[4 * i + 3]) << 24);
+    m[i] = p[4 * i] | (p[4 * i + 1] << 8) | (p[4 * i + 2] << 16) |
+           (static_cast<uint32_t>(p[4 * i + 3]) << 24);
   uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
   for (int i = 0; i < 64; ++i) {
     uint32_t f;

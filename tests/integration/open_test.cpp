@@ -15,7 +15,8 @@ class OpenPeer : public ::testing::TestWithParam<Param> {
  protected:
   static void SetUpTestSuite() {
     if (PeerToolsMissing().empty()) {
-      for (AudioKind k : {AudioKind::kNone, AudioKind::kMp3, AudioKind::kAc3, AudioKind::kVorbis}) Peer(k);
+      for (AudioKind k : {AudioKind::kNone, AudioKind::kMp3, AudioKind::kAc3, AudioKind::kVorbis})
+        Peer(k);
     }
   }
   void SetUp() override {
@@ -24,7 +25,8 @@ class OpenPeer : public ::testing::TestWithParam<Param> {
   }
 };
 
-const ogmtest::ProbeStream* StreamOf(const std::vector<ogmtest::ProbeStream>& probe, const std::string& type) {
+const ogmtest::ProbeStream* StreamOf(const std::vector<ogmtest::ProbeStream>& probe,
+                                     const std::string& type) {
   for (const auto& s : probe)
     if (s.codecType == type) return &s;
   return nullptr;
@@ -115,14 +117,14 @@ TEST_P(OpenPeer, StreamInfoMatchesFfprobe) {
     const std::u16string want = SlotText(peer.chapters[i].name);
     const char16_t* got = info.chapterNames[i].text;
     EXPECT_EQ(std::u16string(got, std::char_traits<char16_t>::length(got)), want)
-        << "chapter " << i << " (" << peer.chapters[i].name << "): got " << Show(got, 50) << "\nwant "
-        << Show(want.c_str(), want.size() + 1);
+        << "chapter " << i << " (" << peer.chapters[i].name << "): got " << Show(got, 50)
+        << "\nwant " << Show(want.c_str(), want.size() + 1);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, OpenPeer,
-                         ::testing::Combine(::testing::Values(AudioKind::kNone, AudioKind::kMp3, AudioKind::kAc3,
-                                                              AudioKind::kVorbis),
+                         ::testing::Combine(::testing::Values(AudioKind::kNone, AudioKind::kMp3,
+                                                              AudioKind::kAc3, AudioKind::kVorbis),
                                             ::testing::Values(0, 1)),
                          [](const ::testing::TestParamInfo<Param>& p) {
                            return std::string(KindName(std::get<0>(p.param))) +
@@ -153,9 +155,10 @@ TEST_F(OpenPeer, VideoOnlyAfterAudioSourcesReportsTheSameAudioFields) {
   const Audio afterVorbis = videoOnlyAfter(AudioKind::kVorbis);
   const Audio afterMp3 = videoOnlyAfter(AudioKind::kMp3);
   EXPECT_TRUE(afterVorbis == afterMp3)
-      << "after Vorbis: format " << afterVorbis.format << " A " << afterVorbis.a << " B " << afterVorbis.b
-      << " bitrate " << afterVorbis.bitrate << "; after MP3: format " << afterMp3.format << " A " << afterMp3.a
-      << " B " << afterMp3.b << " bitrate " << afterMp3.bitrate;
+      << "after Vorbis: format " << afterVorbis.format << " A " << afterVorbis.a << " B "
+      << afterVorbis.b << " bitrate " << afterVorbis.bitrate << "; after MP3: format "
+      << afterMp3.format << " A " << afterMp3.a << " B " << afterMp3.b << " bitrate "
+      << afterMp3.bitrate;
   EXPECT_EQ(afterMp3.total, 0);
 }
 

@@ -13,17 +13,17 @@
 namespace integ {
 namespace {
 
-constexpr int kFramesAfter = 55;      // frames checked after each landing (more than a GOP)
-constexpr int32_t kRawRequest = 1000; // raw audio request size (leaves a carry most of the time)
-constexpr size_t kRawBytes = 8000;    // raw audio checked after each landing
-constexpr size_t kPcmFrames = 12288;  // Vorbis samples checked after each landing
-constexpr size_t kPcmProbe = 4096;    // where in them the match is looked for
-constexpr size_t kPcmCompared = 8192; // samples compared with the reference from the landing on
+constexpr int kFramesAfter = 55;       // frames checked after each landing (more than a GOP)
+constexpr int32_t kRawRequest = 1000;  // raw audio request size (leaves a carry most of the time)
+constexpr size_t kRawBytes = 8000;     // raw audio checked after each landing
+constexpr size_t kPcmFrames = 12288;   // Vorbis samples checked after each landing
+constexpr size_t kPcmProbe = 4096;     // where in them the match is looked for
+constexpr size_t kPcmCompared = 8192;  // samples compared with the reference from the landing on
 
 struct Landing {
-  int frame = -1;               // keyframe the seek resumed on
-  double audioStart = NAN;      // seconds: where the audio handed out next starts
-  size_t carried = 0;           // raw: bytes handed out before the packet-aligned run
+  int frame = -1;           // keyframe the seek resumed on
+  double audioStart = NAN;  // seconds: where the audio handed out next starts
+  size_t carried = 0;       // raw: bytes handed out before the packet-aligned run
   bool carryFromOldPlace = false;
 };
 
@@ -46,7 +46,8 @@ class PeerSeek : public ::testing::TestWithParam<AudioKind> {
     if (peer_->audio == AudioKind::kNone) return 0;
     const double seconds = static_cast<double>(info().frameCount - info().currentFrame) / Fps();
     if (peer_->audio == AudioKind::kVorbis)
-      return static_cast<int32_t>(seconds * peer_->reference.channels * peer_->reference.rate * 2.0);
+      return static_cast<int32_t>(seconds * peer_->reference.channels * peer_->reference.rate *
+                                  2.0);
     return static_cast<int32_t>(seconds * peer_->avgBytesPerSecond);
   }
 
@@ -68,17 +69,23 @@ class PeerSeek : public ::testing::TestWithParam<AudioKind> {
     for (int i = 1; i <= kFramesAfter && cf + i < static_cast<int>(source.size()); ++i) {
       const int32_t m = AVIDecaps_NextVideoFrame(frame_.data(), 0);
       if (!IsSourceFrame(frame_.data(), m, cf + i)) {
-        ADD_FAILURE() << "frame " << i << " after the landing: " << IsSourceFrame(frame_.data(), m, cf + i).message();
+        ADD_FAILURE() << "frame " << i << " after the landing: "
+                      << IsSourceFrame(frame_.data(), m, cf + i).message();
         break;
       }
       EXPECT_EQ(info().currentFrame, cf + i);
     }
     const double keyTime = cf / Fps();
     switch (peer_->audio) {
-      case AudioKind::kNone: break;
+      case AudioKind::kNone:
+        break;
       case AudioKind::kMp3:
-      case AudioKind::kAc3: CheckRawAudio(keyTime, &l); break;
-      case AudioKind::kVorbis: CheckPcm(keyTime, &l); break;
+      case AudioKind::kAc3:
+        CheckRawAudio(keyTime, &l);
+        break;
+      case AudioKind::kVorbis:
+        CheckPcm(keyTime, &l);
+        break;
     }
     return l;
   }
@@ -108,17 +115,20 @@ class PeerSeek : public ::testing::TestWithParam<AudioKind> {
           const double t = static_cast<double>(raw.packets[j].startSample) / raw.rate;
           if (packet < 0 ||
               std::fabs(t - keyTime) <
-                  std::fabs(static_cast<double>(raw.packets[packet].startSample) / raw.rate - keyTime))
+                  std::fabs(static_cast<double>(raw.packets[packet].startSample) / raw.rate -
+                            keyTime))
             packet = static_cast<int>(j);
         }
       }
       carried = c;
     }
-    ASSERT_GE(packet, 0) << "the audio after the seek is no run of source packets after a carried tail";
+    ASSERT_GE(packet, 0)
+        << "the audio after the seek is no run of source packets after a carried tail";
     const size_t off = raw.packets[packet].offset;
     l->carried = carried;
     l->carryFromOldPlace =
-        carried > 0 && !(off >= carried && std::memcmp(got.data(), raw.bytes.data() + off - carried, carried) == 0);
+        carried > 0 && !(off >= carried &&
+                         std::memcmp(got.data(), raw.bytes.data() + off - carried, carried) == 0);
     l->audioStart = static_cast<double>(raw.packets[packet].startSample) / raw.rate;
     EXPECT_GE(l->audioStart, keyTime - 1e-9) << "audio resumes before the keyframe";
     EXPECT_LE(l->audioStart, keyTime + 0.5) << "audio resumes well after the keyframe";
@@ -140,21 +150,25 @@ class PeerSeek : public ::testing::TestWithParam<AudioKind> {
     ASSERT_GE(frames, kPcmCompared) << "audio ran out right after the seek";
     const auto* pcm = reinterpret_cast<const int16_t*>(got.data());
     const int64_t keySample = static_cast<int64_t>(keyTime * ref.rate);
-    const int64_t at = BestOffset(ref, pcm, frames, kPcmProbe, keySample - 2 * ref.rate, keySample + 3 * ref.rate);
+    const int64_t at =
+        BestOffset(ref, pcm, frames, kPcmProbe, keySample - 2 * ref.rate, keySample + 3 * ref.rate);
     ASSERT_GE(at, 0);
     l->audioStart = static_cast<double>(at) / ref.rate;
     const auto* r = reinterpret_cast<const int16_t*>(ref.pcm.data()) + at * ch;
     const size_t compared = std::min<size_t>(kPcmCompared, ref.pcm.size() / 2 / ch - at) * ch;
     const double snr = SnrDb(r, pcm, compared);
-    EXPECT_GE(snr, 40.0) << "PCM after the seek (placed at sample " << at << ") against a clean decode";
+    EXPECT_GE(snr, 40.0) << "PCM after the seek (placed at sample " << at
+                         << ") against a clean decode";
     // The first block alone: the old position's overlap would show here.
     const size_t first = std::min<size_t>(compared, 1024 * ch);
     EXPECT_GE(SnrDb(r, pcm, first), 40.0) << "first samples after the seek";
     // The reader can only time the audio by the file's granules, which
     // ogmmerge writes ahead of the packets: the audio may start early by as
     // much as they lead (and by the part of a batch still held).
-    const double slack = static_cast<double>(peer_->vorbisGranuleLead + peer_->vorbisLongBlock / 2) / ref.rate;
-    EXPECT_GE(l->audioStart, keyTime - slack) << "audio resumes before the keyframe by more than the granules lead";
+    const double slack =
+        static_cast<double>(peer_->vorbisGranuleLead + peer_->vorbisLongBlock / 2) / ref.rate;
+    EXPECT_GE(l->audioStart, keyTime - slack)
+        << "audio resumes before the keyframe by more than the granules lead";
     EXPECT_LE(l->audioStart, keyTime + 0.5) << "audio resumes well after the keyframe";
   }
 
@@ -168,9 +182,12 @@ class PeerSeek : public ::testing::TestWithParam<AudioKind> {
 
   std::string Describe(const Landing& l, double fromSeconds) const {
     std::ostringstream s;
-    s << "keyframe " << l.frame << " (" << l.frame / Fps() << " s, +" << (l.frame / Fps() - fromSeconds) << " s)";
+    s << "keyframe " << l.frame << " (" << l.frame / Fps() << " s, +"
+      << (l.frame / Fps() - fromSeconds) << " s)";
     if (!std::isnan(l.audioStart)) s << ", audio from " << l.audioStart << " s";
-    if (l.carried > 0) s << ", " << l.carried << " carried bytes " << (l.carryFromOldPlace ? "from the old place" : "of the new place");
+    if (l.carried > 0)
+      s << ", " << l.carried << " carried bytes "
+        << (l.carryFromOldPlace ? "from the old place" : "of the new place");
     return s.str();
   }
 
@@ -193,7 +210,8 @@ TEST_P(PeerSeek, PercentSeeksResumeOnSourceKeyframesWithAudioAligned) {
     const int32_t r = AVIDecaps_Seek(p, 0);
     const Landing l = CheckLanding("Seek(" + std::to_string(p) + ", 0)", r);
     const double target = frameCount * p / 100.0;
-    std::printf("Seek(%d%%): target frame %.0f, %s\n", p, target, Describe(l, target / Fps()).c_str());
+    std::printf("Seek(%d%%): target frame %.0f, %s\n", p, target,
+                Describe(l, target / Fps()).c_str());
     // The position is estimated from the byte offset; it must still be near,
     // and a target before the last keyframe is no reason to rewind.
     EXPECT_LE(std::fabs(l.frame - target), LandingSlack()) << "Seek(" << p << ", 0)";
@@ -238,15 +256,17 @@ TEST_P(PeerSeek, ChapterSeeksResumeOnTheFirstKeyframeOfTheChapter) {
   ASSERT_EQ(info().chapterCount, static_cast<int32_t>(chapters.size()));
   // Every chapter, in an order that jumps both ways.
   std::vector<size_t> jumping;  // 0, n-1, 1, n-2, ...
-  for (size_t i = 0; i < chapters.size(); ++i) jumping.push_back(i % 2 ? chapters.size() - 1 - i / 2 : i / 2);
+  for (size_t i = 0; i < chapters.size(); ++i)
+    jumping.push_back(i % 2 ? chapters.size() - 1 - i / 2 : i / 2);
   for (size_t k : jumping) {
     const double at = chapters[k].startMs / 1000.0;
     const int chapterFrame = static_cast<int>(std::lround(at * Fps()));
     const int first = Video().KeyframeAtOrAfter(chapterFrame);
     const int32_t r = t.seekChapter(static_cast<int32_t>(k));
     const Landing l = CheckLanding("seekChapter(" + std::to_string(k) + ")", r);
-    std::printf("chapter %zu at %.3f s (frame %d, first keyframe %d): %s, %d frames after the chapter\n", k, at,
-                chapterFrame, first, Describe(l, at).c_str(), l.frame - chapterFrame);
+    std::printf(
+        "chapter %zu at %.3f s (frame %d, first keyframe %d): %s, %d frames after the chapter\n", k,
+        at, chapterFrame, first, Describe(l, at).c_str(), l.frame - chapterFrame);
     EXPECT_GE(l.frame, first) << "chapter " << k << " at " << at << " s lands on frame " << l.frame
                               << ", before its first keyframe " << first;
     if (peer_->audio == AudioKind::kNone) {
@@ -257,7 +277,8 @@ TEST_P(PeerSeek, ChapterSeeksResumeOnTheFirstKeyframeOfTheChapter) {
       // audio found there was already past the keyframe before.
       const int previous = Video().KeyframeAtOrBefore(l.frame - 1);
       EXPECT_GT(l.audioStart, previous / Fps())
-          << "chapter " << k << " skipped keyframe " << previous << " although the audio was not past it";
+          << "chapter " << k << " skipped keyframe " << previous
+          << " although the audio was not past it";
     }
   }
 }
@@ -275,8 +296,11 @@ TEST_P(PeerSeek, ChapterOutsideTheListChangesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, PeerSeek,
-                         ::testing::Values(AudioKind::kMp3, AudioKind::kVorbis, AudioKind::kNone, AudioKind::kAc3),
-                         [](const ::testing::TestParamInfo<AudioKind>& p) { return std::string(KindName(p.param)); });
+                         ::testing::Values(AudioKind::kMp3, AudioKind::kVorbis, AudioKind::kNone,
+                                           AudioKind::kAc3),
+                         [](const ::testing::TestParamInfo<AudioKind>& p) {
+                           return std::string(KindName(p.param));
+                         });
 
 }  // namespace
 }  // namespace integ

@@ -57,7 +57,8 @@ TEST_P(ConcurrentReading, VideoAndAudioThreadsGetWhatSequentialReadingGets) {
   std::thread video([&] { frames = ReadAllFrames(session.info(), 100000); });
   std::thread sound([&] {
     std::vector<uint8_t> buf = AudioBuffer();
-    for (int32_t n; (n = ReadAudio(buf)) > 0;) audio.insert(audio.end(), buf.begin(), buf.begin() + n);
+    for (int32_t n; (n = ReadAudio(buf)) > 0;)
+      audio.insert(audio.end(), buf.begin(), buf.begin() + n);
   });
   video.join();
   sound.join();
@@ -147,8 +148,11 @@ TEST_P(ConcurrentReading, SeeksFromAThirdThreadLeaveBothReadersWorking) {
   EXPECT_EQ(lastFrameNumber, info.frameCount - 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Peers, ConcurrentReading, ::testing::Values(AudioKind::kMp3, AudioKind::kVorbis),
-                         [](const ::testing::TestParamInfo<AudioKind>& p) { return std::string(KindName(p.param)); });
+INSTANTIATE_TEST_SUITE_P(Peers, ConcurrentReading,
+                         ::testing::Values(AudioKind::kMp3, AudioKind::kVorbis),
+                         [](const ::testing::TestParamInfo<AudioKind>& p) {
+                           return std::string(KindName(p.param));
+                         });
 
 }  // namespace
 }  // namespace integ
