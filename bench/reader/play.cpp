@@ -7,10 +7,14 @@
 //   ogm_bench_play --file F.ogm --mode play|video|audio|open
 //       (one run; peak RSS is taken by the parent from wait4, the figure
 //        /usr/bin/time -v reports as its maximum resident set size)
+//   ogm_bench_play --file F.ogm --mode allocs|allocs-video
+//       (heap allocations after a 12 s warm-up, to the end of the file)
 #include <ogmdecaps/ogmdecaps.h>
-#include <sched.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -22,29 +26,83 @@
 
 using namespace bench;
 
+// Allocation count: the executable's malloc family comes first in symbol
+// lookup, so the library, libogg, Tremor and the plug-in allocate through it.
 namespace {
+std::atomic<bool> gCounting{false};
+std::atomic<long> gAllocations{0};
+}  // namespace
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
+void* malloc(size_t n) {
+  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
+  return __libc_malloc(n);
+}
+void* calloc(size_t count, size_t n) {
+  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
+  return __libc_calloc(count, n);
+}
+void* realloc(void* p, size_t n) {
+  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
+  return __libc_realloc(p, n);
+}
+int posix_memalign(void** out, size_t alignment, size_t n) {
+  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
+  void* p = __libc_memalign(alignment, n);
+  if (p == nullptr) return 12;  // ENOMEM
+  *out = p;
+  return 0;
+}
+}
+
+namespace {
+
+// One thread: a video frame, then audio up to the video's time; counting
+// starts after warmupFrames frames.
+void CountAllocations(const StreamInfo& info, bool withAudio, int warmupFrames) {
+  std::unique_ptr<uint8_t[]> video(HostBuffer(kVideoBufferBytes)), audio(HostBuffer(kAudioBufferBytes));
+  const double rate = AudioBytesPerSecond(info);
+  long frames = 0, videoCalls = 0, audioCalls = 0;
+  double audioBytes = 0;
+  bool audioDone = !withAudio || rate <= 0;
+  while (AVIDecaps_NextVideoFrame(video.get(), 0) >= 0) {
+    if (++frames == warmupFrames) gCounting = true;
+    if (gCounting) ++videoCalls;
+    while (!audioDone && audioBytes / rate < frames / info.framesPerSecond) {
+      const int32_t n = AVIDecaps_ReadAudio(audio.get(), kRawAudioRequest);
+      if (gCounting) ++audioCalls;
+      if (n <= 0) audioDone = true;
+      audioBytes += n > 0 ? n : 0;
+    }
+  }
+  gCounting = false;
+  std::printf("%ld %ld %ld\n", videoCalls, audioCalls, gAllocations.load());
+}
 
 std::atomic<double> gVideoSeconds{0}, gAudioSeconds{0};
 std::atomic<bool> gVideoDone{false}, gAudioDone{false};
 
 void VideoThread(const StreamInfo& info, int64_t* frames) {
-  std::vector<uint8_t> frame(kVideoBufferBytes);
-  while (AVIDecaps_NextVideoFrame(frame.data(), 0) >= 0) {
+  std::unique_ptr<uint8_t[]> frame(HostBuffer(kVideoBufferBytes));
+  while (AVIDecaps_NextVideoFrame(frame.get(), 0) >= 0) {
     ++*frames;
     gVideoSeconds = *frames / info.framesPerSecond;
-    while (!gAudioDone && gVideoSeconds > gAudioSeconds + 1.0) sched_yield();
+    while (!gAudioDone && gVideoSeconds > gAudioSeconds + 1.0) std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   gVideoDone = true;
 }
 
 void AudioThread(const StreamInfo& info, int64_t* bytes) {
-  std::vector<uint8_t> buffer(kAudioBufferBytes);
+  std::unique_ptr<uint8_t[]> buffer(HostBuffer(kAudioBufferBytes));
   const double rate = AudioBytesPerSecond(info);
   int32_t n;
-  while (rate > 0 && (n = AVIDecaps_ReadAudio(buffer.data(), kRawAudioRequest)) > 0) {
+  while (rate > 0 && (n = AVIDecaps_ReadAudio(buffer.get(), kRawAudioRequest)) > 0) {
     *bytes += n;
     gAudioSeconds = *bytes / rate;
-    while (!gVideoDone && gAudioSeconds > gVideoSeconds + 1.0) sched_yield();
+    while (!gVideoDone && gAudioSeconds > gVideoSeconds + 1.0) std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   gAudioDone = true;
 }
@@ -55,6 +113,11 @@ int RunMode(const std::string& file, const std::string& mode) {
   if (AVIDecaps_Open(name.c_str(), 0, 0, &p) != 1) return 1;
   const StreamInfo& info = *static_cast<StreamInfo*>(p);
   int64_t frames = 0, audio = 0;
+  if (mode == "allocs" || mode == "allocs-video") {
+    CountAllocations(info, mode == "allocs", static_cast<int>(12 * info.framesPerSecond));
+    AVIDecaps_Close();
+    return 0;
+  }
   if (mode == "play") {
     std::thread v(VideoThread, std::cref(info), &frames);
     std::thread a(AudioThread, std::cref(info), &audio);
@@ -97,6 +160,16 @@ int main(int argc, char** argv) {
         Fmt("%.2f s wall", r.wallMs / 1e3),
         Fmt("%lld frames, %s audio", frames, Bytes(static_cast<double>(audio)).c_str()),
         r.exitCode == 0 ? "" : "FAILED");
+  }
+  for (const char* m : {"allocs", "allocs-video"}) {
+    const ChildResult r = RunChild({SelfExe(), "--file", file, "--mode", m}, true);
+    long video = 0, audio = 0, allocations = -1;
+    std::sscanf(r.out.c_str(), "%ld %ld %ld", &video, &audio, &allocations);
+    const bool both = std::string(m) == "allocs";
+    Row("memory", "ours, " + label + (both ? ", allocations, play" : ", allocations, video only"),
+        Fmt("%ld allocations", allocations), Fmt("%ld video + %ld audio calls", video, audio),
+        Fmt("%.4f per call", allocations / double(std::max(1L, video + audio))),
+        r.exitCode == 0 ? "after a 12 s warm-up, to the end" : "FAILED");
   }
   const ChildResult ff = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i", file,
                                    "-map", "0", "-c", "copy", "-f", "null", "-"});
