@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <climits>
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -142,8 +142,8 @@ std::string DescriptorPath(const std::string& line, size_t open) {
 }
 
 bool Matches(const std::string& fdPath, const std::string& path) {
-  if (path.rfind("socket:", 0) == 0) return fdPath.find("socket:") != std::string::npos ||
-                                            fdPath.find("TCP:") != std::string::npos;
+  if (path.rfind("socket:", 0) == 0)
+    return fdPath.find("socket:") != std::string::npos || fdPath.find("TCP:") != std::string::npos;
   return fdPath == path;
 }
 
@@ -159,9 +159,10 @@ int64_t StraceBytesRead(const std::vector<std::string>& argv, const std::string&
   const int logFd = mkstemp(logName);
   if (logFd < 0) return -1;
   close(logFd);
-  std::vector<std::string> cmd = {"strace", "-f", "-qq", "-y", "-s", "0", "-e",
-                                  "trace=read,pread64,readv,preadv,preadv2,recvfrom,recvmsg",
-                                  "-e", "signal=none", "-o", logName};
+  std::vector<std::string> cmd = {
+      "strace", "-f",          "-qq", "-y",
+      "-s",     "0",           "-e",  "trace=read,pread64,readv,preadv,preadv2,recvfrom,recvmsg",
+      "-e",     "signal=none", "-o",  logName};
   cmd.insert(cmd.end(), argv.begin(), argv.end());
   const ChildResult r = RunChild(cmd);
   int64_t total = -1;
@@ -198,8 +199,8 @@ int64_t StraceBytesRead(const std::vector<std::string>& argv, const std::string&
 void Row(const std::string& area, const std::string& subject, const std::string& a,
          const std::string& b, const std::string& c, const std::string& note) {
   std::printf("ROW\t%s\t%s\t%s\t%s\t%s\t%s\n", area.c_str(), subject.c_str(),
-              a.empty() ? "-" : a.c_str(), b.empty() ? "-" : b.c_str(),
-              c.empty() ? "-" : c.c_str(), note.c_str());
+              a.empty() ? "-" : a.c_str(), b.empty() ? "-" : b.c_str(), c.empty() ? "-" : c.c_str(),
+              note.c_str());
   std::fflush(stdout);
 }
 

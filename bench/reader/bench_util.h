@@ -25,11 +25,11 @@ std::string SelfExe();
 std::string FindProgram(const std::string& name);
 
 struct ChildResult {
-  int exitCode = -1;    // -1: could not run, or died on a signal
+  int exitCode = -1;  // -1: could not run, or died on a signal
   double wallMs = 0;
   double cpuSeconds = 0;  // user + system of the child and its waited-for children
   long maxRssKb = 0;
-  std::string out;        // stdout, when captured
+  std::string out;  // stdout, when captured
 };
 // Runs argv (argv[0] searched on PATH) with stdin from /dev/null and stderr
 // discarded; stdout captured when captureOut, else discarded.

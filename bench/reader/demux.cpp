@@ -77,7 +77,8 @@ Timing RunFloor(const std::string& path, int runs) {
   return t;
 }
 
-Timing RunOurs(const std::string& path, int useCache, bool withAudio, int runs, ReadTotals* totals) {
+Timing RunOurs(const std::string& path, int useCache, bool withAudio, int runs,
+               ReadTotals* totals) {
   Timing t;
   const std::u16string name = Utf16(path);
   for (int i = 0; i < runs; ++i) {
@@ -100,8 +101,8 @@ Timing RunFfmpeg(const std::string& path, int runs, int64_t frames) {
   Timing t;
   t.frames = frames;
   for (int i = 0; i < runs; ++i) {
-    const ChildResult r = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i",
-                                    path, "-map", "0", "-c", "copy", "-f", "null", "-"});
+    const ChildResult r = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error",
+                                    "-i", path, "-map", "0", "-c", "copy", "-f", "null", "-"});
     if (r.exitCode != 0) t.ok = false;
     t.cpuS.push_back(r.cpuSeconds);
     t.wallMs.push_back(r.wallMs);
@@ -109,10 +110,12 @@ Timing RunFfmpeg(const std::string& path, int runs, int64_t frames) {
   return t;
 }
 
-void Report(const std::string& subject, const Timing& t, double fileBytes, const std::string& note) {
+void Report(const std::string& subject, const Timing& t, double fileBytes,
+            const std::string& note) {
   const double wall = Median(t.wallMs) / 1e3, cpu = Median(t.cpuS);
-  Row("demux", subject, Fmt("%.0f frames/s", t.frames / wall), Fmt("%.0f MB/s", fileBytes / 1e6 / wall),
-      Fmt("%.3f s wall, %.3f s CPU", wall, cpu), t.ok ? note : "FAILED " + note);
+  Row("demux", subject, Fmt("%.0f frames/s", t.frames / wall),
+      Fmt("%.0f MB/s", fileBytes / 1e6 / wall), Fmt("%.3f s wall, %.3f s CPU", wall, cpu),
+      t.ok ? note : "FAILED " + note);
 }
 
 }  // namespace
@@ -137,15 +140,15 @@ int main(int argc, char** argv) {
   const Timing oursVideo = RunOurs(file, 0, false, runs, &videoOnly);
   const Timing ff = RunFfmpeg(file, runs, floor.frames);
 
-  Report("floor (bare libogg loop)", floor, size, Fmt("%lld video packets", (long long)floor.frames));
+  Report("floor (bare libogg loop)", floor, size,
+         Fmt("%lld video packets", (long long)floor.frames));
   Report("ours, video + audio (Ravel)", ours, size,
          Fmt("%lld frames, %s audio in %lld calls", (long long)totals.frames,
              Bytes(static_cast<double>(totals.audioBytes)).c_str(), (long long)totals.audioCalls));
   Report("ours, video + audio (RavelCache)", oursCache, size, "");
   Report("ours, video only (Ravel)", oursVideo, size, "audio pages left in the reader");
   Report("ffmpeg -map 0 -c copy -f null", ff, size, "whole process");
-  Row("demux", "ratio ours / floor",
-      Fmt("%.2fx wall", Median(ours.wallMs) / Median(floor.wallMs)),
+  Row("demux", "ratio ours / floor", Fmt("%.2fx wall", Median(ours.wallMs) / Median(floor.wallMs)),
       Fmt("%.2fx CPU", Median(ours.cpuS) / Median(floor.cpuS)), "", "target: at most 1.3x");
   return 0;
 }

@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
         Bytes(static_cast<double>(bytes)) + " read", "",
         (t.ok ? what : "OPEN FAILED") + ", bytes by strace");
   }
-  const std::vector<std::string> probe = {"ffprobe", "-v", "error", "-show_format", "-show_streams"};
+  const std::vector<std::string> probe = {"ffprobe", "-v", "error", "-show_format",
+                                          "-show_streams"};
   {
     bool ok = true;
     std::vector<std::string> cmd = probe;
@@ -143,7 +144,8 @@ int main(int argc, char** argv) {
     AVIDecaps_Close();
     const Served s = ServedSince(log, before);
     const int64_t received = StraceBytesRead({SelfExe(), "--once", url}, "socket:");
-    Row("open", "ours, HTTP (RavelHTTP)", MsCell(t.ms), Bytes(static_cast<double>(received)) + " received",
+    Row("open", "ours, HTTP (RavelHTTP)", MsCell(t.ms),
+        Bytes(static_cast<double>(received)) + " received",
         Fmt("%s sent in %d request(s)", Bytes(static_cast<double>(s.bytes)).c_str(), s.requests),
         (t.ok && r == 1 ? std::string("nginx on 127.0.0.1; received by strace, sent from its log")
                         : std::string("OPEN FAILED")));

@@ -14,9 +14,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,7 +63,8 @@ namespace {
 // One thread: a video frame, then audio up to the video's time; counting
 // starts after warmupFrames frames.
 void CountAllocations(const StreamInfo& info, bool withAudio, int warmupFrames) {
-  std::unique_ptr<uint8_t[]> video(HostBuffer(kVideoBufferBytes)), audio(HostBuffer(kAudioBufferBytes));
+  std::unique_ptr<uint8_t[]> video(HostBuffer(kVideoBufferBytes)),
+      audio(HostBuffer(kAudioBufferBytes));
   const double rate = AudioBytesPerSecond(info);
   long frames = 0, videoCalls = 0, audioCalls = 0;
   double audioBytes = 0;
@@ -90,7 +91,8 @@ void VideoThread(const StreamInfo& info, int64_t* frames) {
   while (AVIDecaps_NextVideoFrame(frame.get(), 0) >= 0) {
     ++*frames;
     gVideoSeconds = *frames / info.framesPerSecond;
-    while (!gAudioDone && gVideoSeconds > gAudioSeconds + 1.0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    while (!gAudioDone && gVideoSeconds > gAudioSeconds + 1.0)
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   gVideoDone = true;
 }
@@ -102,7 +104,8 @@ void AudioThread(const StreamInfo& info, int64_t* bytes) {
   while (rate > 0 && (n = AVIDecaps_ReadAudio(buffer.get(), kRawAudioRequest)) > 0) {
     *bytes += n;
     gAudioSeconds = *bytes / rate;
-    while (!gVideoDone && gAudioSeconds > gVideoSeconds + 1.0) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    while (!gVideoDone && gAudioSeconds > gVideoSeconds + 1.0)
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
   gAudioDone = true;
 }
@@ -156,8 +159,8 @@ int main(int argc, char** argv) {
     const ChildResult r = RunChild({SelfExe(), "--file", file, "--mode", c.mode}, true);
     long long frames = 0, audio = 0;
     std::sscanf(r.out.c_str(), "%lld %lld", &frames, &audio);
-    Row("memory", std::string("ours, ") + label + ", " + c.subject, Fmt("%.1f MB peak RSS", r.maxRssKb / 1024.0),
-        Fmt("%.2f s wall", r.wallMs / 1e3),
+    Row("memory", std::string("ours, ") + label + ", " + c.subject,
+        Fmt("%.1f MB peak RSS", r.maxRssKb / 1024.0), Fmt("%.2f s wall", r.wallMs / 1e3),
         Fmt("%lld frames, %s audio", frames, Bytes(static_cast<double>(audio)).c_str()),
         r.exitCode == 0 ? "" : "FAILED");
   }
@@ -171,8 +174,8 @@ int main(int argc, char** argv) {
         Fmt("%.4f per call", allocations / double(std::max(1L, video + audio))),
         r.exitCode == 0 ? "after a 12 s warm-up, to the end" : "FAILED");
   }
-  const ChildResult ff = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i", file,
-                                   "-map", "0", "-c", "copy", "-f", "null", "-"});
+  const ChildResult ff = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i",
+                                   file, "-map", "0", "-c", "copy", "-f", "null", "-"});
   Row("memory", "ffmpeg -c copy, " + label, Fmt("%.1f MB peak RSS", ff.maxRssKb / 1024.0),
       Fmt("%.2f s wall", ff.wallMs / 1e3), "", ff.exitCode == 0 ? "" : "FFMPEG FAILED");
   return 0;

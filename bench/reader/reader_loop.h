@@ -5,8 +5,8 @@
 
 #include <ogmdecaps/ogmdecaps.h>
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 
 namespace bench {
 
@@ -57,8 +57,10 @@ inline ReadTotals ReadAll(const StreamInfo& info, bool withVideo, bool withAudio
     while (!audioDone && (videoDone || t.audioBytes / audioRate < videoSeconds + 1.0)) {
       const int32_t n = AVIDecaps_ReadAudio(audio, kRawAudioRequest);
       ++t.audioCalls;
-      if (n <= 0) audioDone = true;
-      else t.audioBytes += n;
+      if (n <= 0)
+        audioDone = true;
+      else
+        t.audioBytes += n;
     }
   }
   return t;

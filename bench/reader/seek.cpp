@@ -11,9 +11,9 @@
 #include <ogmdecaps/ogmdecaps.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -64,8 +64,8 @@ std::vector<VideoPacket> IndexVideo(const std::string& path) {
   std::fclose(f);
   data.resize(got);
   size_t at = 0;
-  int packet = 0;            // video packets begun so far (header, comment, then frames)
-  bool inPacket = false;     // a video packet continues onto the next page
+  int packet = 0;         // video packets begun so far (header, comment, then frames)
+  bool inPacket = false;  // a video packet continues onto the next page
   while (at + 27 <= data.size() && std::memcmp(&data[at], "OggS", 4) == 0) {
     const uint8_t* h = &data[at];
     const int serial = h[14] | h[15] << 8 | h[16] << 16 | h[17] << 24;
@@ -126,7 +126,8 @@ Seek Measure(const StreamInfo& info, Do seekCall) {
   s.bytes = static_cast<double>(ProcessReadBytes() - read0);
   gCount = false;
   s.frame = info.currentFrame;
-  if (info.audioFormat == 0 && info.audioParamB > 0) s.decodedSeconds = gSamples / double(info.audioParamB);
+  if (info.audioFormat == 0 && info.audioParamB > 0)
+    s.decodedSeconds = gSamples / double(info.audioParamB);
   AVIDecaps_NextVideoFrame(frame.data(), 0);  // the kept keyframe (no read)
   return s;
 }
@@ -153,10 +154,10 @@ std::vector<std::string> FfmpegSeek(const std::string& file, double seconds) {
     cmd.push_back("-ss");
     cmd.push_back(Fmt("%.3f", seconds));
   }
-  for (const std::string& a : {std::string("-i"), file, std::string("-frames:v"), std::string("1"),
-                               std::string("-map"), std::string("0"), std::string("-c"),
-                               std::string("copy"), std::string("-f"), std::string("null"),
-                               std::string("-")})
+  for (const std::string& a :
+       {std::string("-i"), file, std::string("-frames:v"), std::string("1"), std::string("-map"),
+        std::string("0"), std::string("-c"), std::string("copy"), std::string("-f"),
+        std::string("null"), std::string("-")})
     cmd.push_back(a);
   return cmd;
 }
@@ -195,11 +196,19 @@ double InstructionsPerSeek(const std::string& file, int count, bool chapters, un
   char out[] = "/tmp/ogm-bench-callgrind-XXXXXX";
   const int fd = mkstemp(out);
   if (fd < 0) return -1;
-  std::vector<std::string> cmd = {"valgrind", "--tool=callgrind", std::string("--callgrind-out-file=") + out,
-                                  chapters ? "--toggle-collect=AVIDecaps_SeekChapter"
-                                           : "--toggle-collect=AVIDecaps_Seek",
-                                  SelfExe(), "--child", "--file", file, "--count", std::to_string(count),
-                                  "--seed", std::to_string(seed)};
+  std::vector<std::string> cmd = {
+      "valgrind",
+      "--tool=callgrind",
+      std::string("--callgrind-out-file=") + out,
+      chapters ? "--toggle-collect=AVIDecaps_SeekChapter" : "--toggle-collect=AVIDecaps_Seek",
+      SelfExe(),
+      "--child",
+      "--file",
+      file,
+      "--count",
+      std::to_string(count),
+      "--seed",
+      std::to_string(seed)};
   if (chapters) cmd.push_back("--chapters");
   const ChildResult r = RunChild(cmd);
   double total = -1;
@@ -217,13 +226,16 @@ double InstructionsPerSeek(const std::string& file, int count, bool chapters, un
 
 int main(int argc, char** argv) {
   const std::string file = Arg(argc, argv, "--file");
-  const unsigned seed = static_cast<unsigned>(std::atol(Arg(argc, argv, "--seed", "20240917").c_str()));
+  const unsigned seed =
+      static_cast<unsigned>(std::atol(Arg(argc, argv, "--seed", "20240917").c_str()));
   const int count = std::atoi(Arg(argc, argv, "--count", "100").c_str());
   if (file.empty()) {
-    std::fprintf(stderr, "usage: ogm_bench_seek --file F.ogm --label L [--ffmpeg-seeks K] [--count N]\n");
+    std::fprintf(stderr,
+                 "usage: ogm_bench_seek --file F.ogm --label L [--ffmpeg-seeks K] [--count N]\n");
     return 2;
   }
-  if (Flag(argc, argv, "--child")) return ChildMode(file, count, Flag(argc, argv, "--chapters"), seed);
+  if (Flag(argc, argv, "--child"))
+    return ChildMode(file, count, Flag(argc, argv, "--chapters"), seed);
   const std::string label = Arg(argc, argv, "--label", "file");
   const int ffmpegSeeks = std::atoi(Arg(argc, argv, "--ffmpeg-seeks", "100").c_str());
   const int callgrindSeeks = std::atoi(Arg(argc, argv, "--callgrind-seeks", "10").c_str());
@@ -266,18 +278,22 @@ int main(int argc, char** argv) {
   AVIDecaps_Close();
 
   const std::string decoded = [&](const Column& c) {
-    return vorbis ? Fmt("audio decoded %.2f / %.2f s", Median(c.decoded), Worst(c.decoded)) : std::string();
+    return vorbis ? Fmt("audio decoded %.2f / %.2f s", Median(c.decoded), Worst(c.decoded))
+                  : std::string();
   }(ours);
   Row("seek", "ours, " + label + ", percent x" + std::to_string(count), BytesCell(ours.bytes),
       MsCell(ours.ms), decoded,
-      late.empty() ? std::string("median / worst; all landed on the first keyframe after the position")
-                   : Fmt("median / worst; %zu of %d landed %.0f..%.0f s past the first keyframe after the position",
-                         late.size(), count, *std::min_element(late.begin(), late.end()), Worst(late)));
+      late.empty()
+          ? std::string("median / worst; all landed on the first keyframe after the position")
+          : Fmt("median / worst; %zu of %d landed %.0f..%.0f s past the first keyframe after the "
+                "position",
+                late.size(), count, *std::min_element(late.begin(), late.end()), Worst(late)));
   if (info.chapterCount > 0) {
     Row("seek", "ours, " + label + ", chapters x" + std::to_string(info.chapterCount),
         BytesCell(chapters.bytes), MsCell(chapters.ms),
-        vorbis ? Fmt("audio decoded %.2f / %.2f s", Median(chapters.decoded), Worst(chapters.decoded))
-               : std::string(),
+        vorbis
+            ? Fmt("audio decoded %.2f / %.2f s", Median(chapters.decoded), Worst(chapters.decoded))
+            : std::string(),
         chapterLate.empty()
             ? Fmt("all %d landed on the chapter's frame", info.chapterCount)
             : Fmt("%zu of %d landed off the chapter's frame (%+.0f..%+.0f s)", chapterLate.size(),
@@ -299,9 +315,10 @@ int main(int argc, char** argv) {
     const int step = std::max(1, count / std::max(1, ffmpegSeeks));
     for (int i = 0; i < count; i += step) times.push_back(percents[i] / 100.0 * duration);
     const Column ff = less(FfmpegColumn(file, times, &ok));
-    const std::string baseNote = Fmt("less ffmpeg's own run from 0 (%s, %.0f ms)", Bytes(baseBytes).c_str(), baseMs);
-    Row("seek", "ffmpeg -ss, " + label + ", percent x" + std::to_string(times.size()), BytesCell(ff.bytes),
-        MsCell(ff.ms), "", (ok ? "" : "FFMPEG FAILED; ") + baseNote);
+    const std::string baseNote =
+        Fmt("less ffmpeg's own run from 0 (%s, %.0f ms)", Bytes(baseBytes).c_str(), baseMs);
+    Row("seek", "ffmpeg -ss, " + label + ", percent x" + std::to_string(times.size()),
+        BytesCell(ff.bytes), MsCell(ff.ms), "", (ok ? "" : "FFMPEG FAILED; ") + baseNote);
     std::vector<double> chapterTimes;
     for (int i = 0; i < info.chapterCount; ++i) chapterTimes.push_back(i * 60.0);
     if (!chapterTimes.empty()) {
@@ -317,8 +334,8 @@ int main(int argc, char** argv) {
         info.chapterCount > 0 ? InstructionsPerSeek(file, info.chapterCount, true, seed) : -1;
     Row("seek", "ours, " + label + ", instructions per seek",
         perSeek >= 0 ? Fmt("percent %.1f M", perSeek / 1e6) : "no valgrind",
-        perChapter >= 0 ? Fmt("chapter %.1f M", perChapter / 1e6) : "",
-        "", Fmt("callgrind, inside the entry; first %d percent seeks, every chapter", callgrindSeeks));
+        perChapter >= 0 ? Fmt("chapter %.1f M", perChapter / 1e6) : "", "",
+        Fmt("callgrind, inside the entry; first %d percent seeks, every chapter", callgrindSeeks));
   }
   return 0;
 }

@@ -62,7 +62,8 @@ Decoded TremorPass(const std::string& path) {
     ogg_sync_wrote(&sync, got);
     while (ogg_sync_pageout(&sync, &page) > 0) {
       if (!haveStream) {
-        if (!ogg_page_bos(&page) || page.body_len < 7 || std::memcmp(page.body, "\x01vorbis", 7) != 0)
+        if (!ogg_page_bos(&page) || page.body_len < 7 ||
+            std::memcmp(page.body, "\x01vorbis", 7) != 0)
           continue;
         ogg_stream_init(&stream, ogg_page_serialno(&page));
         haveStream = true;
@@ -141,8 +142,8 @@ Result Repeat(int runs, Pass pass) {
 void Report(const std::string& subject, double audioSeconds, const std::vector<double>& cpuS,
             const std::vector<double>& wallMs, const std::string& note) {
   const double cpu = Median(cpuS);
-  Row("vorbis", subject, Fmt("%.0f audio s / CPU s", audioSeconds / cpu),
-      Fmt("%.3f s CPU", cpu), Fmt("%.3f s wall", Median(wallMs) / 1e3), note);
+  Row("vorbis", subject, Fmt("%.0f audio s / CPU s", audioSeconds / cpu), Fmt("%.3f s CPU", cpu),
+      Fmt("%.3f s wall", Median(wallMs) / 1e3), note);
 }
 
 }  // namespace
@@ -178,12 +179,12 @@ int main(int argc, char** argv) {
   std::vector<double> ffCpu, ffWall;
   std::string ffNote = "on the OGM";
   for (int i = 0; i < runs; ++i) {
-    ChildResult r = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i", file,
-                              "-map", "0:a", "-f", "s16le", "-y", "/dev/null"});
+    ChildResult r = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i",
+                              file, "-map", "0:a", "-f", "s16le", "-y", "/dev/null"});
     if (r.exitCode != 0 && !sourceOgg.empty()) {
       ffNote = "on the source .ogg (the OGM was refused)";
-      r = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i", sourceOgg, "-map",
-                    "0:a", "-f", "s16le", "-y", "/dev/null"});
+      r = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i", sourceOgg,
+                    "-map", "0:a", "-f", "s16le", "-y", "/dev/null"});
     }
     if (r.exitCode != 0) ffNote = "FFMPEG FAILED";
     ffCpu.push_back(r.cpuSeconds);

@@ -4,6 +4,7 @@
 // defined here; a switch limits counting to the calls under test, and the
 // first few counted allocations keep a backtrace for the failure message.
 #include <execinfo.h>
+#include <gtest/gtest.h>
 #include <ogmdecaps/ogmdecaps.h>
 #include <unistd.h>
 
@@ -14,8 +15,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "peer_files.h"
 #include "simple_ogm.h"
 
@@ -23,7 +22,8 @@
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define OGM_ALLOC_HOOKS 0
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
 #define OGM_ALLOC_HOOKS 0
 #endif
 #endif
@@ -121,7 +121,8 @@ class Window {
     for (long i = 0; i < n; ++i) {
       text += "allocation " + std::to_string(i + 1) + ":\n";
       char** names = backtrace_symbols(gTraces[i], gTraceDepths[i]);
-      for (int j = 0; names != nullptr && j < gTraceDepths[i]; ++j) text += std::string("  ") + names[j] + "\n";
+      for (int j = 0; names != nullptr && j < gTraceDepths[i]; ++j)
+        text += std::string("  ") + names[j] + "\n";
       free(names);
     }
     return text;
@@ -201,7 +202,8 @@ class AllocTest : public ::testing::Test {
     const std::string avi = MakePeerAvi(dir_->path(), 90, 25, 250, "320x240");
     const std::string mp3 = MakePeerMp3(dir_->path(), 90);
     const std::string vorbis = MakePeerVorbisOgg(dir_->path(), 90);
-    if (!avi.empty() && !mp3.empty()) peerMp3_ = MakePeerOgm(dir_->path(), "peer_mp3.ogm", {avi, mp3});
+    if (!avi.empty() && !mp3.empty())
+      peerMp3_ = MakePeerOgm(dir_->path(), "peer_mp3.ogm", {avi, mp3});
     if (!avi.empty() && !vorbis.empty())
       peerVorbis_ = MakePeerOgm(dir_->path(), "peer_vorbis.ogm", {avi, vorbis});
   }
@@ -244,9 +246,10 @@ class AllocTest : public ::testing::Test {
     const long video = player.videoCalls() - video0, audio = player.audioCalls() - audio0;
     ASSERT_GE(video, 1000);
     ASSERT_GE(audio, 1000);
-    EXPECT_EQ(window.allocations(), 0) << "over " << video << " video and " << audio << " audio calls ("
-                                       << window.frees() << " frees) of " << path << "\n"
-                                       << Window::Traces();
+    EXPECT_EQ(window.allocations(), 0)
+        << "over " << video << " video and " << audio << " audio calls (" << window.frees()
+        << " frees) of " << path << "\n"
+        << Window::Traces();
   }
 
   static TempDir* dir_;
@@ -255,7 +258,8 @@ class AllocTest : public ::testing::Test {
 };
 
 TempDir* AllocTest::dir_ = nullptr;
-std::string AllocTest::writerRaw_, AllocTest::writerVorbis_, AllocTest::peerMp3_, AllocTest::peerVorbis_;
+std::string AllocTest::writerRaw_, AllocTest::writerVorbis_, AllocTest::peerMp3_,
+    AllocTest::peerVorbis_;
 bool AllocTest::peersMade_ = false;
 
 // The counter must see the library's own allocations, or a zero below would
