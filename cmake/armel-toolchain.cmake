@@ -4,14 +4,16 @@
 #   cmake -S . -B out/armel -DCMAKE_TOOLCHAIN_FILE=cmake/armel-toolchain.cmake \
 #         -DOGMDECAPS_ARMEL_ROOT=/path/to/root
 #
-# Compilers and C/C++ runtime: Debian's g++-arm-linux-gnueabi, which keeps its
-# libraries under /usr/arm-linux-gnueabi. The other armel libraries (libogg,
-# Tremor, libcurl, libvorbis, GoogleTest) come from OGMDECAPS_ARMEL_ROOT: a
-# folder into which their Debian packages were unpacked (scripts/test-armel
-# makes one), or "/" when they were installed as armel packages with apt.
+# Compilers: Debian's g++-arm-linux-gnueabi (its C and C++ runtime for
+# linking lies under /usr/arm-linux-gnueabi). Libraries: OGMDECAPS_ARMEL_ROOT,
+# an armel system root, i.e. a folder into which Debian's armel packages of
+# libogg, Tremor, libcurl, libvorbis, GoogleTest and the C/C++ runtime
+# (libc6, libstdc++6 ...) were unpacked (scripts/test-armel makes one), or "/"
+# when they were installed as armel packages with apt.
 #
-# Test and discovery commands run under qemu-arm; the emulator sees the
-# cross runtime and the root's libraries.
+# Test and discovery commands run under qemu-arm with that root as the
+# emulated program's "/" for the files it does not find in the real one: its
+# dynamic loader, libraries and iconv modules come from there.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabi)
@@ -28,7 +30,7 @@ endif()
 if(NOT OGMDECAPS_ARMEL_ROOT)
   set(OGMDECAPS_ARMEL_ROOT /)
 endif()
-set(OGMDECAPS_ARMEL_ROOT "${OGMDECAPS_ARMEL_ROOT}" CACHE PATH "Folder holding the armel libraries (usr/lib/arm-linux-gnueabi ...)")
+set(OGMDECAPS_ARMEL_ROOT "${OGMDECAPS_ARMEL_ROOT}" CACHE PATH "armel system root: unpacked armel packages, or / for multiarch installs")
 set(ENV{OGMDECAPS_ARMEL_ROOT} "${OGMDECAPS_ARMEL_ROOT}")
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OGMDECAPS_ARMEL_ROOT)
 
@@ -65,11 +67,16 @@ endforeach()
 set(CMAKE_C_STANDARD_LIBRARIES "-Wl,--push-state,--as-needed -latomic -Wl,--pop-state")
 set(CMAKE_CXX_STANDARD_LIBRARIES "${CMAKE_C_STANDARD_LIBRARIES}")
 
+# GCC notes every function whose argument passing changed in GCC 7.1 on ARM;
+# nothing here mixes code from compilers that old.
+set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")
+
 # qemu-arm runs the tests (CTest) and lists them (gtest_discover_tests).
-# -E sets the variable for the emulated program only; programs it starts
-# inherit it, and a native one ignores libraries of the wrong class.
 find_program(OGMDECAPS_QEMU_ARM qemu-arm)
 if(OGMDECAPS_QEMU_ARM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR
-    ${OGMDECAPS_QEMU_ARM} -L ${OGMDECAPS_ARMEL_RUNTIME} -E LD_LIBRARY_PATH=${_armel_rpath_link})
+  if(_armel_root)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${OGMDECAPS_QEMU_ARM} -L ${_armel_root})
+  else()
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${OGMDECAPS_QEMU_ARM})
+  endif()
 endif()
