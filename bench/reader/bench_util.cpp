@@ -196,6 +196,29 @@ int64_t StraceBytesRead(const std::vector<std::string>& argv, const std::string&
   return total;
 }
 
+double CallgrindInstructions(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& extra) {
+  if (FindProgram("valgrind").empty()) return -1;
+  char out[] = "/tmp/ogm-bench-callgrind-XXXXXX";
+  const int fd = mkstemp(out);
+  if (fd < 0) return -1;
+  close(fd);
+  std::vector<std::string> cmd = {"valgrind", "--tool=callgrind",
+                                  std::string("--callgrind-out-file=") + out};
+  cmd.insert(cmd.end(), extra.begin(), extra.end());
+  cmd.insert(cmd.end(), argv.begin(), argv.end());
+  const ChildResult r = RunChild(cmd);
+  double total = -1;
+  std::ifstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("totals:", 0) == 0 || line.rfind("summary:", 0) == 0)
+      total = std::atof(line.c_str() + line.find(':') + 1);
+  }
+  unlink(out);
+  return r.exitCode == 0 ? total : -1;
+}
+
 void Row(const std::string& area, const std::string& subject, const std::string& a,
          const std::string& b, const std::string& c, const std::string& note) {
   std::printf("ROW\t%s\t%s\t%s\t%s\t%s\t%s\n", area.c_str(), subject.c_str(),

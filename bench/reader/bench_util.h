@@ -40,6 +40,11 @@ ChildResult RunChild(const std::vector<std::string>& argv, bool captureOut = fal
 // socket). -1 when strace is missing or failed.
 int64_t StraceBytesRead(const std::vector<std::string>& argv, const std::string& path);
 
+// Instructions executed by argv under callgrind (extra: more valgrind
+// options, e.g. --toggle-collect=NAME). -1 without valgrind or on failure.
+double CallgrindInstructions(const std::vector<std::string>& argv,
+                             const std::vector<std::string>& extra = {});
+
 // One result row: area, subject, up to three figures and a note. bench/run.sh
 // aligns the rows of every program into one table.
 void Row(const std::string& area, const std::string& subject, const std::string& a,
