@@ -63,6 +63,9 @@ std::string Num(double v) {
   return text;
 }
 
+// The reader only estimates the frame count of a network source.
+bool IsUrl(const std::string& source) { return source.find("://") != std::string::npos; }
+
 const char* kChapterTimeMeaning =
     "time of the keyframe a chapter seek lands on (currentFrame / framesPerSecond after the seek)";
 
@@ -75,7 +78,8 @@ void PrintJson(const std::string& source, const StreamInfo& info, const std::vec
        ", \"fourcc\": " + Json(FourccText(info)) + ", \"codec\": " + Json(FfmpegCodecName(FourccText(info))) +
        ", \"framesPerSecond\": " + Num(info.framesPerSecond) + ", \"frameRate\": " +
        Json(std::to_string(rate.num) + "/" + std::to_string(rate.den)) +
-       ", \"frameCount\": " + std::to_string(info.frameCount) + ", \"durationSeconds\": " +
+       ", \"frameCount\": " + std::to_string(info.frameCount) +
+       ", \"frameCountIsEstimate\": " + (IsUrl(source) ? "true" : "false") + ", \"durationSeconds\": " +
        Num(DurationSeconds(info)) + ", \"duration\": " + Json(ClockTime(DurationSeconds(info))) + "},\n";
   if (audio.present) {
     j += "  \"audio\": {\"format\": " + std::to_string(info.audioFormat) + ", \"formatName\": " + Json(audio.name) +
@@ -108,8 +112,9 @@ void PrintText(const std::string& source, const StreamInfo& info, const std::vec
   std::printf("source:    %s\n", source.c_str());
   std::printf("video:     %dx%d, fourcc %s%s%s%s\n", info.width, info.height, fourcc.c_str(),
               codec.empty() ? "" : " (", codec.c_str(), codec.empty() ? "" : ")");
-  std::printf("           %.3f fps (%u/%u), %d frames, duration %s (frames / fps)\n", info.framesPerSecond,
-              rate.num, rate.den, info.frameCount, ClockTime(DurationSeconds(info)).c_str());
+  std::printf("           %.3f fps (%u/%u), %d frames, duration %s (frames / fps)%s\n", info.framesPerSecond,
+              rate.num, rate.den, info.frameCount, ClockTime(DurationSeconds(info)).c_str(),
+              IsUrl(source) ? "; a network source's frame count is the reader's estimate" : "");
   if (!audio.present) {
     std::printf("audio:     none\n");
   } else if (audio.vorbis) {

@@ -69,6 +69,10 @@ TEST(Cli, LibraryFromOptionEnvironmentOrBesideTheProgram) {
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.err.find("/nonexistent/libogmdecaps.so"), std::string::npos) << bad.err;
   EXPECT_EQ(Tool({"info", ogm, "--library", OGMDECAPS_LIBRARY_PATH}).exitCode, 0);
+  // Through the caching plug-in the source reads the same.
+  const CommandResult cached = Tool({"info", ogm, "--cache"});
+  EXPECT_EQ(cached.exitCode, 0) << cached.err;
+  EXPECT_EQ(cached.out, Tool({"info", ogm}).out);
   // A library that is no reader: loads, but lacks the entries.
   const CommandResult notReader = Tool({"info", ogm, "--library", "libm.so.6"});
   EXPECT_EQ(notReader.exitCode, 1);

@@ -44,6 +44,8 @@ TEST(Info, JsonMatchesFfprobeOnTheSources) {
   EXPECT_EQ(mp3["video"]["framesPerSecond"].number, 25);
   EXPECT_EQ(mp3["video"]["durationSeconds"].number, kSeconds);
   EXPECT_EQ(mp3["video"]["duration"].text, "00:00:06.000");
+  EXPECT_EQ(mp3["video"]["frameCountIsEstimate"].kind, JsonValue::kBool);
+  EXPECT_FALSE(mp3["video"]["frameCountIsEstimate"].boolean);
   EXPECT_EQ(mp3["audio"]["format"].number, 0x55);
   EXPECT_EQ(mp3["audio"]["formatName"].text, "MP3");
   EXPECT_EQ(mp3["audio"]["channels"].number, std::stoi(ProbeField(s.Mp3(), "audio", "channels")));
