@@ -115,10 +115,13 @@ class Session {
   Session& operator=(const Session&) = delete;
   bool Open(const std::string& name, int32_t useCache = 0, int32_t openArg = 0);
   void Close();
-  StreamInfo& info() const { return *info_; }
+  // The open source's description (an empty one when nothing is open, so a
+  // failed open fails its test instead of crashing it).
+  StreamInfo& info() const { return info_ != nullptr ? *info_ : empty_; }
 
  private:
   StreamInfo* info_ = nullptr;
+  mutable StreamInfo empty_ = {};
 };
 
 const ReaderFunctions& Table();
