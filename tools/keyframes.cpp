@@ -22,7 +22,7 @@ Mpeg4Frame ClassifyMpeg4Frame(const uint8_t* data, size_t size) {
   return headers ? Mpeg4Frame::kHeadersOnly : Mpeg4Frame::kUnknown;
 }
 
-KeyframeDetector::KeyframeDetector(const std::string& fourcc) : mpeg4_(IsMpeg4Part2(fourcc)) {}
+KeyframeDetector::KeyframeDetector(const std::string& fourcc) : mpeg4_(IsMpeg4Visual(fourcc)) {}
 
 bool KeyframeDetector::IsKeyframe(const uint8_t* data, size_t size) const {
   if (!mpeg4_) return true;

@@ -60,7 +60,7 @@ bool OneOf(const std::string& s, std::initializer_list<const char*> names) {
 
 }  // namespace
 
-bool IsMpeg4Part2(const std::string& fourcc) {
+bool IsMpeg4Visual(const std::string& fourcc) {
   return OneOf(Upper(fourcc), {"XVID", "XVIX", "DIVX", "DX50", "FMP4", "MP4V", "M4S2", "MP4S", "3IV2", "RMP4",
                                "SEDG", "DM4V", "UMP4", "WV1F", "BLZ0", "DXGM", "DIGI", "EPHV", "HDX4", "SMP4",
                                "SN40", "EM4A", "M4CC", "WAWV"});
@@ -68,7 +68,7 @@ bool IsMpeg4Part2(const std::string& fourcc) {
 
 std::string FfmpegCodecName(const std::string& fourcc) {
   const std::string f = Upper(fourcc);
-  if (IsMpeg4Part2(f)) return "mpeg4";
+  if (IsMpeg4Visual(f)) return "mpeg4";
   if (OneOf(f, {"H264", "AVC1", "X264", "DAVC", "VSSH"})) return "h264";
   if (OneOf(f, {"HEVC", "H265", "HVC1", "X265"})) return "hevc";
   if (OneOf(f, {"MJPG", "AVRN", "LJPG", "JPGL", "DMB1"})) return "mjpeg";

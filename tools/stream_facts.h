@@ -33,8 +33,8 @@ std::string FourccText(const StreamInfo& info);
 // "mjpeg", ...), "" when not known.
 std::string FfmpegCodecName(const std::string& fourcc);
 
-// True for the fourccs of MPEG-4 Part 2 video (XVID, DIVX, DX50, FMP4, ...).
-bool IsMpeg4Part2(const std::string& fourcc);
+// True for the fourccs of MPEG-4 Visual (ASP) video (XVID, DIVX, DX50, FMP4, ...).
+bool IsMpeg4Visual(const std::string& fourcc);
 
 // The audio of a source as the host sees it.
 struct AudioFacts {

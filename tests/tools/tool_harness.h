@@ -16,7 +16,7 @@ using ogmtest::CommandResult;
 // ogmdecaps with these arguments.
 CommandResult Tool(const std::vector<std::string>& args);
 
-// The samples: one MPEG-4 Part 2 test pattern (fourcc XVID, 160x120,
+// The samples: one MPEG-4 Visual test pattern (fourcc XVID, 160x120,
 // kSeconds at 25 fps, a keyframe every kGop frames, no B-frames) muxed with
 // several audio tracks. Each accessor returns "" when the peer tools are
 // missing or failed.
