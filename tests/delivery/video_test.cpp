@@ -1,4 +1,5 @@
 // Video frames come out whole, in order, whatever the read sizes.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -17,7 +18,7 @@ void ExpectAllFrames(const ogmtest::SimpleOgmOptions& o, StreamInfo* info) {
     const Bytes expected = ogmtest::FramePayload(o, i);
     const int32_t n = NextVideoFrameEntry(frame.data());
     ASSERT_EQ(n, static_cast<int32_t>(expected.size())) << "frame " << i;
-    ASSERT_EQ(0, std::memcmp(frame.data(), expected.data(), expected.size())) << "frame " << i;
+    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), frame.begin())) << "frame " << i;
     ASSERT_EQ(info->currentFrame, i);
   }
   EXPECT_EQ(NextVideoFrameEntry(frame.data()), -1);

@@ -2,6 +2,7 @@
 #ifndef OGMDECAPS_TESTS_POSITIONING_SEEK_HELPERS_H
 #define OGMDECAPS_TESTS_POSITIONING_SEEK_HELPERS_H
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -19,7 +20,7 @@ inline void ExpectKeyframeThenOrder(const ogmtest::SimpleOgmOptions& o, int foll
     const ogmtest::Bytes expected = ogmtest::FramePayload(o, i);
     const int32_t n = NextVideoFrameEntry(frame.data());
     ASSERT_EQ(n, static_cast<int32_t>(expected.size())) << "frame " << i;
-    ASSERT_EQ(0, std::memcmp(frame.data(), expected.data(), expected.size())) << "frame " << i;
+    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), frame.begin())) << "frame " << i;
     ASSERT_EQ(gReader.info.currentFrame, i);
   }
 }
