@@ -1,0 +1,192 @@
+// Several host threads at once, in the orders a player uses: a video
+// thread, an audio thread, a control thread seeking, a UI thread polling
+// progress, and a housekeeping thread calling CloseIfStalled. Then the
+// stalled close with the real HTTP plug-in against a server that stops
+// sending mid-transfer. Run under ThreadSanitizer too (label "threads").
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "host_library.h"
+#include "http_servers.h"
+#include "peer_files.h"
+#include "simple_ogm.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+ogmtest::SimpleOgmOptions Options(int frames) {
+  ogmtest::SimpleOgmOptions o;
+  o.frames = frames;
+  o.gop = 10;
+  o.audio = ogmtest::AudioKind::kRaw;
+  o.chapters = {{0, "One"}, {2000, "Two"}, {4000, "Three"}};
+  return o;
+}
+
+// True when the bytes are exactly one frame of the file.
+bool Genuine(const ogmtest::SimpleOgmOptions& o, const uint8_t* p, int32_t n) {
+  if (n < 5) return false;
+  const int index = p[0] | p[1] << 8 | p[2] << 16;
+  return index < o.frames && ogmtest::FramePayload(o, index) == ogmtest::Bytes(p, p + n);
+}
+
+// Waits for a thread's future; a hang fails the run instead of blocking it.
+template <typename T>
+T Within(std::future<T>& f, seconds limit, const char* what) {
+  if (f.wait_for(limit) != std::future_status::ready) {
+    std::fprintf(stderr, "%s did not return within %lld s\n", what, static_cast<long long>(limit.count()));
+    std::abort();
+  }
+  return f.get();
+}
+
+TEST(HostileThreads, PlayerThreadsSeekingPollingAndStalledCloses) {
+  HostLibrary lib;
+  ASSERT_NE(lib.handle, nullptr);
+  const ReaderFunctions& t = lib.t;
+  ogmtest::TempDir dir("hostile-threads");
+  const ogmtest::SimpleOgmOptions o = Options(150);
+  ASSERT_TRUE(ogmtest::WriteBytes(dir.File("a.ogm"), ogmtest::MakeSimpleOgm(o).bytes));
+  StreamInfo* info = lib.Open(dir.File("a.ogm"), 1);  // through RavelCache
+  ASSERT_NE(info, nullptr);
+  const int32_t total = info->totalAudioBytes;
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> badFrames{0}, badResults{0}, frames{0};
+  auto video = std::async(std::launch::async, [&] {
+    std::vector<uint8_t> buf(1 << 16);
+    while (!stop) {
+      const int32_t n = t.nextVideoFrame(buf.data(), 0);
+      if (n >= 0 && !Genuine(o, buf.data(), n)) ++badFrames;
+      if (n < -1) ++badResults;
+      if (n >= 0) ++frames;
+      if (n < 0) std::this_thread::yield();
+    }
+    return 0;
+  });
+  auto audio = std::async(std::launch::async, [&] {
+    std::vector<uint8_t> buf(4000);
+    while (!stop) {
+      const int32_t n = t.readAudio(buf.data(), 4000);
+      if (n != 0 && n != 4000) ++badResults;
+      if (n == 0) std::this_thread::yield();
+    }
+    return 0;
+  });
+  auto ui = std::async(std::launch::async, [&] {
+    while (!stop) {
+      const double p = t.getProgress();
+      if (!std::isfinite(p) || p < 0) ++badResults;
+      if (lib.frameRate() != 25.0) ++badResults;
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+    return 0;
+  });
+  auto housekeeping = std::async(std::launch::async, [&] {
+    while (!stop) {
+      if (t.closeIfStalled() != 1) ++badResults;
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+    return 0;
+  });
+  auto control = std::async(std::launch::async, [&] {
+    for (int i = 0; i < 120; ++i) {
+      int32_t r = 0;
+      switch (i % 5) {
+        case 0: r = t.seek((i * 37) % 120, 0); break;
+        case 1: r = t.seek((i * 13) % 200, 1); break;
+        case 2: r = t.seekChapter(i % 4); break;
+        case 3: r = t.reSeekAudio(); break;
+        default: r = t.seek(0, 0); break;
+      }
+      if (r < 0 || r > total) ++badResults;
+      std::this_thread::sleep_for(milliseconds(3));
+    }
+    return 0;
+  });
+  Within(control, seconds(120), "the control thread");
+  stop = true;
+  Within(video, seconds(30), "the video thread");
+  Within(audio, seconds(30), "the audio thread");
+  Within(ui, seconds(30), "the UI thread");
+  Within(housekeeping, seconds(30), "the housekeeping thread");
+  EXPECT_EQ(badFrames, 0);
+  EXPECT_EQ(badResults, 0);
+  EXPECT_GT(frames, 0);
+  EXPECT_EQ(t.close(), 1);
+  // The next source opens and plays from its start.
+  ASSERT_NE(lib.Open(dir.File("a.ogm")), nullptr);
+  std::vector<uint8_t> buf(1 << 16);
+  EXPECT_EQ(t.nextVideoFrame(buf.data(), 0), static_cast<int32_t>(ogmtest::FrameSize(o, 0)));
+  EXPECT_EQ(t.close(), 1);
+}
+
+// A network read that blocks: CloseIfStalled (table slot 10) from another
+// thread makes the blocked thread return at once, not after the plug-in's
+// time-out.
+TEST(HostileThreads, CloseIfStalledReleasesAThreadBlockedInAnHttpRead) {
+  HostLibrary lib;
+  ASSERT_NE(lib.handle, nullptr);
+  const ReaderFunctions& t = lib.t;
+  const ogmtest::SimpleOgmOptions o = Options(500);
+  const ogmtest::Bytes file = ogmtest::MakeSimpleOgm(o).bytes;
+  Script script;
+  script.body.assign(file.begin(), file.end());
+  script.stallAfter = file.size() / 3;  // then the connection stays open, silent
+  ScriptedServer server(script);
+  ASSERT_NE(lib.Open(server.Url()), nullptr);
+
+  std::atomic<int> frames{0};
+  std::atomic<int64_t> lastFrameMs{0};
+  const auto start = Clock::now();
+  auto sinceStart = [&] { return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count(); };
+  auto video = std::async(std::launch::async, [&] {
+    std::vector<uint8_t> buf(1 << 16);
+    int32_t n;
+    while ((n = t.nextVideoFrame(buf.data(), 0)) >= 0) {
+      if (!Genuine(o, buf.data(), n)) return -100;
+      ++frames;
+      lastFrameMs = sinceStart();
+    }
+    return n;
+  });
+  // The reader is stalled once no frame has come for a second.
+  while (sinceStart() < 20000 && (frames == 0 || sinceStart() - lastFrameMs < 1000))
+    std::this_thread::sleep_for(milliseconds(50));
+  ASSERT_GT(frames, 0);
+  ASSERT_LT(frames, 500) << "the server should have stalled the transfer";
+  ASSERT_EQ(video.wait_for(milliseconds(0)), std::future_status::timeout) << "the reader did not block";
+
+  const int64_t closeAt = sinceStart();
+  EXPECT_EQ(t.closeIfStalled(), 1);
+  EXPECT_EQ(Within(video, seconds(30), "the blocked video thread"), -1);
+  const int64_t released = sinceStart() - closeAt;
+  // The stalled close waits 500 ms for the lock; the read then ends at once
+  // (the plug-in's own time-out is 15 s or more).
+  EXPECT_LT(released, 5000);
+  std::printf("blocked read released %lld ms after CloseIfStalled (%d frames before the stall)\n",
+              static_cast<long long>(released), frames.load());
+
+  uint8_t buf[64];
+  EXPECT_EQ(t.nextVideoFrame(buf, 0), -1);
+  EXPECT_EQ(t.readAudio(buf, 64), 0);
+  // The next open (a server that does not stall) works.
+  Script good;
+  good.body.assign(file.begin(), file.end());
+  ScriptedServer goodServer(good);
+  ASSERT_NE(lib.Open(goodServer.Url()), nullptr);
+  std::vector<uint8_t> frame(1 << 16);
+  int count = 0;
+  while (t.nextVideoFrame(frame.data(), 0) >= 0) ++count;
+  EXPECT_EQ(count, 500);
+  EXPECT_EQ(t.close(), 1);
+}
+
+}  // namespace
