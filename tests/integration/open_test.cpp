@@ -133,9 +133,8 @@ INSTANTIATE_TEST_SUITE_P(Peers, OpenPeer,
 
 // A video-only source has no audio: what an earlier source said of its
 // audio must not show through.
-// KNOWN READER FAULT (fails today): the open of a source without audio
-// returns before the audio fields are written, so format, channels, rate
-// and bitrate of the previous source stay in the StreamInfo.
+// (Caught a reader that returned before writing the audio fields when a
+// source has no audio, so the previous source's showed through.)
 TEST_F(OpenPeer, VideoOnlyAfterAudioSourcesReportsTheSameAudioFields) {
   struct Audio {
     int32_t format, a, b, bitrate, total;

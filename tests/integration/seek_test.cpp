@@ -204,6 +204,10 @@ void ExpectStart(const Landing& l) {
   }
 }
 
+// KNOWN READER FAULT (fails today, Vorbis): Seek(90, 0) and Seek(420, 1)
+// find keyframe 450, but the audio there is timed (by ogmmerge's granules)
+// past it; with no later keyframe to move on to, the seek starts the whole
+// source again from frame 0.
 TEST_P(PeerSeek, PercentSeeksResumeOnSourceKeyframesWithAudioAligned) {
   const int frameCount = info().frameCount;
   for (int p = 10; p <= 90; p += 10) {
@@ -249,6 +253,10 @@ TEST_P(PeerSeek, FrameSeeksResumeOnSourceKeyframesWithAudioAligned) {
   ExpectStart(l);
 }
 
+// KNOWN READER FAULT (fails today, every file): the last chapter sits on
+// the last keyframe; the chapter's byte estimate lands past that keyframe's
+// page, the scan runs out of input, and the seek ends at the start of the
+// source instead of stepping back to the keyframe.
 TEST_P(PeerSeek, ChapterSeeksResumeOnTheFirstKeyframeOfTheChapter) {
   const ReaderFunctions& t = Table();
   ASSERT_NE(t.seekChapter, nullptr);
