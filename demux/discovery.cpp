@@ -230,5 +230,8 @@ int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, i
     vorbis_block_init(&d.vorbisDsp, &d.vorbisBlock);
     d.vorbisReady = 1;
   }
+  // Room for the largest page Ogg allows beside a read, once: playback then
+  // never grows the sync buffer (nor allocates) when a larger page comes.
+  ogg_sync_buffer(&d.sync, kMaxPageBytes + kReadChunk);
   return 1;
 }

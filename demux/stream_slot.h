@@ -18,6 +18,7 @@ struct StreamSlot {
 };
 
 constexpr int kSlotCount = 2;
+constexpr int32_t kMaxPageBytes = 65307;  // header, 255 lacing values, 255 x 255 body
 constexpr int32_t kReadChunk = 4096;
 
 // Starts the slot's stream state for serial number serial; 0, or -1 when

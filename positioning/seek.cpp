@@ -36,7 +36,9 @@ void RepositionInput(ReaderState& s, int32_t offset) {
   if (offset < 0) offset = 0;
   if (offset > d.sourceLength) offset = d.sourceLength;
   InputSeek(d.input, offset);
-  ogg_sync_clear(&d.sync);
+  // Every buffered byte is dropped; the buffer itself is kept, so seeking
+  // does not make playback allocate it again.
+  ogg_sync_reset(&d.sync);
   StreamSlotReset(d.slots[0]);
   StreamSlotReset(d.slots[1]);
   s.audioNeedsPage = 1;
@@ -64,6 +66,8 @@ bool ScanToKeyframe(ReaderState& s, int32_t minFrame) {
 bool AlignAudioWithVideo(ReaderState& s) {
   while (s.audioTime < 0)
     if (DiscardAudio(s, kUntimedAudioRequest) == 0) return false;
+  // Audio ahead of the keyframe: the host would hear it early, so take later
+  // keyframes until the video catches up.
   while (s.audioTime > s.videoTime)
     if (DeliverVideoFrameToPending(s) < 0) return false;
   while (s.audioTime < s.videoTime)

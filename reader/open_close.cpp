@@ -47,12 +47,8 @@ void DescribeStreams(ReaderState& s) {
   StreamInfo& info = s.info;
   const DemuxState& d = s.demux;
   const StreamHeader& video = *d.headers[0];
-  // Every audio field is written for this source: a source without audio
-  // (or with raw audio, which has no bitrate) must not show the last one's.
-  info.audioFormat = 0;
-  info.audioParamA = 0;
-  info.audioParamB = 0;
-  info.audioBitrate = 0;
+  // The audio words are written only when the source has audio (the bitrate
+  // only for Vorbis): hosts tell a source without audio by totalAudioBytes 0.
   info.totalAudioBytes = 0;
   std::memset(info.fourcc, 0, sizeof info.fourcc);
   for (int i = 0; i < 4 && video.subtype[i] != 0; ++i) info.fourcc[i] = video.subtype[i];
