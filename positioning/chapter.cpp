@@ -12,6 +12,9 @@ namespace {
 // found lies more than a second past the chapter, the estimate steps back by
 // this share of the source.
 constexpr double kStepBack = 0.01;
+// Steps back taken when the input ran out before a keyframe at or after the
+// chapter was found.
+constexpr int kMaxRunOutStepBacks = 10;
 
 // Reads the two-digit field at pos of a time comment "CHAPTERxx=HH:MM:SS.mmm"
 // as the C runtime's atoi would; characters past the comment's end count as
@@ -38,6 +41,7 @@ double ChapterSeconds(const vorbis_comment& comments, int index) {
 // *atStart is set when the estimate reaches the start of the source.
 bool SeekChapterOnce(ReaderState& s, double fraction, int32_t targetFrame, bool* atStart) {
   const double fps = s.info.framesPerSecond;
+  int runOuts = 0;
   for (;;) {
     RepositionInput(s, TruncateToInt32(static_cast<double>(s.demux.sourceLength) * fraction));
     if (fraction == 0.0) {
@@ -48,7 +52,14 @@ bool SeekChapterOnce(ReaderState& s, double fraction, int32_t targetFrame, bool*
     s.audioTime = -1;
     s.seeking = 1;
     s.pendingVideoBytes = 0;
-    if (!ScanToKeyframe(s, targetFrame)) return false;
+    if (!ScanToKeyframe(s, targetFrame)) {
+      // The estimate may lie past the chapter's last keyframe (a chapter near
+      // the end): try a little earlier, a few times, before giving up.
+      if (fraction >= 1.0 || ++runOuts > kMaxRunOutStepBacks || fraction - kStepBack <= 0.0)
+        return false;
+      fraction -= kStepBack;
+      continue;
+    }
     if (static_cast<double>(GetCurrentFrame(s.info)) <= static_cast<double>(targetFrame) + fps)
       break;
     // The estimate landed more than a second of frames late. Step back, but

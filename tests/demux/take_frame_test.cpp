@@ -66,39 +66,58 @@ TEST(PacketLayoutTest, LengthBytesFromHeaderByte) {
 TEST_F(TakeFrameTest, StripsHeaderAndLengthBytes) {
   Page({ogmtest::DataPacket(0x08, 0, 0, {'a', 'b'}), ogmtest::DataPacket(0x40, 1, 3, {'c'}),
         ogmtest::DataPacket(0xC2, 7, 5, {'d', 'e', 'f'})},
-       2);
+       20);
   Frame f;
-  // Right after init: nothing to continue from, so the first two have no
-  // granule; the last packet on the page carries the page's.
-  ASSERT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_NO_GRANULE);
+  // Right after init only the last packet on the page carries a granule
+  // (20); the ones before it are timed back from it by their durations.
+  ASSERT_EQ(TakeFrame(slot_, header_, &f), kPacket);
   EXPECT_EQ(f.size, 2);
   EXPECT_EQ(f.payload[0], 'a');
-  EXPECT_EQ(f.keyframe, 0);  // no granule: never a keyframe
-  EXPECT_LT(f.time, 0);
-  ASSERT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_NO_GRANULE);
+  EXPECT_EQ(f.keyframe, 1);
+  EXPECT_EQ(slot_.lastGranule, 20 - 3 - 1);
+  ASSERT_EQ(TakeFrame(slot_, header_, &f), kPacket);
   EXPECT_EQ(f.size, 1);
   EXPECT_EQ(f.payload[0], 'c');
   EXPECT_EQ(slot_.lastDuration, 3);
+  EXPECT_EQ(slot_.lastGranule, 17);
   ASSERT_EQ(TakeFrame(slot_, header_, &f), kPacket);
   EXPECT_EQ(f.size, 3);
   EXPECT_EQ(f.payload[0], 'd');
   EXPECT_EQ(slot_.lastDuration, 5);
-  EXPECT_EQ(f.time, 800000);
+  EXPECT_EQ(f.time, 20 * 400000);
   EXPECT_EQ(TakeFrame(slot_, header_, &f), kNoPacket);
+}
+
+TEST_F(TakeFrameTest, NoTimeWhenNothingLaterHasOne) {
+  // The page's granule is too small for the durations before it, and the
+  // next page has none: the first packets stay untimed and never count as
+  // keyframes.
+  const Bytes key = ogmtest::FramePacket(true, {'k'});
+  Page({key, ogmtest::DataPacket(0x40, 1, 9, {'x'}), key}, 4);
+  Frame f;
+  EXPECT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_NO_GRANULE);
+  EXPECT_EQ(f.keyframe, 0);
+  EXPECT_LT(f.time, 0);
+  EXPECT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_NO_GRANULE);
+  ASSERT_EQ(TakeFrame(slot_, header_, &f), kPacket);
+  EXPECT_EQ(slot_.lastGranule, 4);
+  Page({key, key}, -1);
+  ASSERT_EQ(TakeFrame(slot_, header_, &f), kPacket);  // continues forward
+  EXPECT_EQ(slot_.lastGranule, 5);
 }
 
 TEST_F(TakeFrameTest, RebuildsGranulesAfterAReference) {
   const Bytes key = ogmtest::FramePacket(true, {'k'});
   const Bytes p = ogmtest::FramePacket(false, {'p'});
-  Page({p, p, key}, 12);
+  Page({p, key, p}, 12);
   Page({p, p, p}, -1);
   Frame f;
-  EXPECT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_NO_GRANULE);
-  EXPECT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_NO_GRANULE);
   ASSERT_EQ(TakeFrame(slot_, header_, &f), kPacket);
-  EXPECT_EQ(f.keyframe, 1);
-  EXPECT_EQ(f.time, 12 * 400000);
-  for (int64_t g : {13, 14, 15}) {
+  EXPECT_EQ(slot_.lastGranule, 10);
+  ASSERT_EQ(TakeFrame(slot_, header_, &f), kPacket);
+  EXPECT_EQ(f.keyframe, 1);  // found although not last on its page
+  EXPECT_EQ(f.time, 11 * 400000);
+  for (int64_t g : {12, 13, 14, 15}) {
     ASSERT_EQ(TakeFrame(slot_, header_, &f), kPacket);
     EXPECT_EQ(slot_.lastGranule, g);
     EXPECT_EQ(f.keyframe, 0);
@@ -141,12 +160,15 @@ TEST_F(TakeFrameTest, RefusesPacketsShorterThanTheirLengthField) {
   Page({p, Bytes{}, Bytes{0xC0, 0x01}, Bytes{0x08}, p}, 9);
   Frame f;
   f.size = -7;
+  // The empty packet after it stops the look for a later granule.
   EXPECT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_NO_GRANULE);
   EXPECT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_BAD_PACKET);  // empty
   EXPECT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_BAD_PACKET);  // 3 length bytes, 1 there
-  // An empty frame (header byte only) is a frame of size 0.
-  EXPECT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_NO_GRANULE);
+  // An empty frame (header byte only) is a frame of size 0, timed back from
+  // the last packet.
+  EXPECT_EQ(TakeFrame(slot_, header_, &f), kPacket);
   EXPECT_EQ(f.size, 0);
+  EXPECT_EQ(slot_.lastGranule, 8);
   EXPECT_EQ(TakeFrame(slot_, header_, &f), kPacket);
 }
 

@@ -61,6 +61,21 @@ TEST_F(ReaderTest, StepsBackWhenTheEstimateLandsLate) {
   EXPECT_GT(ogmtest::MemoryInputStats().seeks - seeksBefore, 1);  // it stepped back
 }
 
+TEST_F(ReaderTest, ChapterOnTheLastKeyframe) {
+  // The byte estimate of a chapter on the last keyframe can land past it;
+  // the seek must still find that keyframe rather than give up.
+  ogmtest::SimpleOgmOptions o = ChapterFile();
+  o.frames = 455;
+  o.gop = 50;
+  o.chapters = {{0, "a"}, {18000, "last"}};
+  ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  for (int pass = 0; pass < 2; ++pass) {
+    SeekChapterEntry(1);
+    EXPECT_EQ(info_->currentFrame, 450);
+    ExpectKeyframeThenOrder(o, 5);
+  }
+}
+
 TEST_F(ReaderTest, ChapterSeeksThatCannotBeSatisfiedEnd) {
   ogmtest::SimpleOgmOptions o = ChapterFile();
   o.audio = ogmtest::AudioKind::kRaw;
