@@ -85,12 +85,21 @@ OGMDECAPS_EXPORT int32_t AVIDecaps_Open(const char16_t* name, int32_t useCache, 
  * argument is not used. */
 OGMDECAPS_EXPORT int32_t AVIDecaps_NextVideoFrame(void* dest, int32_t unused);
 
-/* Audio. Raw (non-Vorbis) audio: fills exactly byteCount bytes and returns
- * byteCount, or 0 when the input or the audio stream ended first (or when
- * byteCount is 0 or nothing is open). Vorbis audio: writes interleaved
- * signed 16-bit PCM and returns the bytes written (2000 or more; the buffer
- * must hold 2000 bytes plus one decoded batch, at most channels x long block
- * size bytes more), 0 at the end; byteCount is not consulted. */
+/* Audio.
+ * Raw (non-Vorbis) audio: fills exactly byteCount bytes of the stream and
+ * returns byteCount; 0 when the input or the audio stream ended first (the
+ * tail shorter than byteCount is not handed out), when byteCount <= 0, when
+ * the source has no audio, or when nothing is open. The buffer holds
+ * byteCount bytes.
+ * Vorbis audio: writes interleaved signed 16-bit PCM (machine byte order)
+ * and returns the bytes written: 2000 or more, except the stream's very
+ * last call, which returns what is left (1..1999); 0 at the end. byteCount
+ * is not consulted. One call writes fewer than 2000 bytes plus one decoded
+ * batch, and a batch is at most half a long block per channel, so a buffer
+ * of 2000 + channels x longBlockSize bytes always suffices:
+ *   stereo, long blocks of 2048 samples (usual at 44.1 kHz): 2000 + 4096;
+ *   6 channels, 4096: 2000 + 24576; the format's limit, 8 channels of
+ *   8192: 2000 + 65536 (67536 bytes). */
 OGMDECAPS_EXPORT int32_t AVIDecaps_ReadAudio(void* buffer, int32_t byteCount);
 
 /* Frames per second of the video (0.0 before any open). */
