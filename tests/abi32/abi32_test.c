@@ -416,7 +416,8 @@ int main(int argc, char** argv) {
       unlink(pathBuf);
     }
   }
-  dlclose(lib);
+  /* Not unloaded: the library keeps its lock for the life of the process,
+   * and after an unload leak checkers would report it. */
   printf("abi32 checks: %d of %d passed\n", passed, passed + failed);
   return failed == 0 ? 0 : 1;
 }
