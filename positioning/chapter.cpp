@@ -71,7 +71,7 @@ bool SeekChapterOnce(ReaderState& s, double fraction, int32_t targetFrame, bool*
     }
     fraction -= kStepBack;
   }
-  return s.demux.audioPresent != kStreamPresent || AlignAudioWithVideo(s);
+  return s.demux.audioPresent != kStreamPresent || AlignAudioWithVideo(s) == kAligned;
 }
 
 }  // namespace

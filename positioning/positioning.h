@@ -12,8 +12,13 @@
 void RepositionInput(ReaderState& s, int32_t offset);
 
 // Brings the audio to the kept keyframe's time, taking later keyframes while
-// the audio is ahead. false when the input or the audio ran out.
-bool AlignAudioWithVideo(ReaderState& s);
+// the audio is ahead.
+enum AlignResult {
+  kAligned,
+  kAudioRanOut,  // the input or the audio stream ended while reading audio
+  kVideoRanOut,  // the audio runs ahead of every keyframe left
+};
+AlignResult AlignAudioWithVideo(ReaderState& s);
 
 // Audio bytes from currentFrame to the end of the source; 0 without audio.
 int32_t RemainingAudioBytes(const ReaderState& s);

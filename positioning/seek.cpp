@@ -29,6 +29,13 @@ int64_t SeekTarget(const ReaderState& s, int32_t position, int32_t byFrame) {
   return static_cast<int64_t>(target);
 }
 
+// An earlier position for a seek whose audio ran ahead of the last keyframes:
+// a tenth of the source back.
+int32_t StepBack(const ReaderState& s, int32_t position, int32_t byFrame) {
+  const int32_t step = byFrame == 0 ? 10 : (s.info.frameCount / 10 > 0 ? s.info.frameCount / 10 : 1);
+  return position > step ? position - step : 0;
+}
+
 }  // namespace
 
 void RepositionInput(ReaderState& s, int32_t offset) {
@@ -63,16 +70,16 @@ bool ScanToKeyframe(ReaderState& s, int32_t minFrame) {
   return true;
 }
 
-bool AlignAudioWithVideo(ReaderState& s) {
+AlignResult AlignAudioWithVideo(ReaderState& s) {
   while (s.audioTime < 0)
-    if (DiscardAudio(s, kUntimedAudioRequest) == 0) return false;
+    if (DiscardAudio(s, kUntimedAudioRequest) == 0) return kAudioRanOut;
   // Audio ahead of the keyframe: the host would hear it early, so take later
   // keyframes until the video catches up.
   while (s.audioTime > s.videoTime)
-    if (DeliverVideoFrameToPending(s) < 0) return false;
+    if (DeliverVideoFrameToPending(s) < 0) return kVideoRanOut;
   while (s.audioTime < s.videoTime)
-    if (DiscardAudio(s, kTimedAudioRequest) == 0) return false;
-  return true;
+    if (DiscardAudio(s, kTimedAudioRequest) == 0) return kAudioRanOut;
+  return kAligned;
 }
 
 int32_t RemainingAudioBytes(const ReaderState& s) {
@@ -115,13 +122,20 @@ int32_t SeekEntry(int32_t position, int32_t byFrame) {
     s.audioTime = -1;
     s.seeking = 1;
     s.pendingVideoBytes = 0;
-    if (ScanToKeyframe(s, 0) &&
-        (s.demux.audioPresent != kStreamPresent || AlignAudioWithVideo(s))) {
-      s.seeking = 0;
-      return RemainingAudioBytes(s);
+    // Past the last keyframe, or the audio ends first: start again from the
+    // beginning.
+    AlignResult aligned = kAudioRanOut;
+    if (ScanToKeyframe(s, 0)) {
+      aligned = s.demux.audioPresent != kStreamPresent ? kAligned : AlignAudioWithVideo(s);
+      if (aligned == kAligned) {
+        s.seeking = 0;
+        return RemainingAudioBytes(s);
+      }
     }
-    // The input or a stream ran out: start again from the beginning.
-    position = 0;
+    // A keyframe was found, but the audio there runs ahead of every keyframe
+    // left (muxers place audio early near the end): a little earlier fits,
+    // where the start of the source would throw the whole position away.
+    position = aligned == kVideoRanOut ? StepBack(s, position, byFrame) : 0;
   }
 }
 

@@ -204,10 +204,9 @@ void ExpectStart(const Landing& l) {
   }
 }
 
-// KNOWN READER FAULT (fails today, Vorbis): Seek(90, 0) and Seek(420, 1)
-// find keyframe 450, but the audio there is timed (by ogmmerge's granules)
-// past it; with no later keyframe to move on to, the seek starts the whole
-// source again from frame 0.
+// On the Vorbis file Seek(90, 0) and Seek(420, 1) find keyframe 450, but the
+// audio there is timed (by ogmmerge's granules) past it and no later keyframe
+// follows: the seek must settle a little earlier, not at the start.
 TEST_P(PeerSeek, PercentSeeksResumeOnSourceKeyframesWithAudioAligned) {
   const int frameCount = info().frameCount;
   for (int p = 10; p <= 90; p += 10) {
