@@ -252,10 +252,9 @@ TEST_P(PeerSeek, FrameSeeksResumeOnSourceKeyframesWithAudioAligned) {
   ExpectStart(l);
 }
 
-// KNOWN READER FAULT (fails today, every file): the last chapter sits on
-// the last keyframe; the chapter's byte estimate lands past that keyframe's
-// page, the scan runs out of input, and the seek ends at the start of the
-// source instead of stepping back to the keyframe.
+// The last chapter sits on the last keyframe; its byte estimate lands past
+// that keyframe's page, so the seek must step back to it rather than end at
+// the start of the source.
 TEST_P(PeerSeek, ChapterSeeksResumeOnTheFirstKeyframeOfTheChapter) {
   const ReaderFunctions& t = Table();
   ASSERT_NE(t.seekChapter, nullptr);
