@@ -94,9 +94,11 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
                       void** result) {
   ReaderState& s = gReader;
   s.demux.input = input;
+  SetStallClose(s, input.close);
   s.audioCarryBytes = 0;
   s.demux.sourceLength = input.open(name, 0, 0, -1, 1000000);
   if (s.demux.sourceLength <= 0) {
+    SetStallClose(s, nullptr);
     UnbindInput(s.demux.input, false);
     s.demux.sourceLength = 0;
     return 0;
@@ -104,7 +106,8 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
   // One lock serves every source of the process: a thread that was inside
   // the library when an earlier source was force-closed may still be leaving
   // it, so the lock is never destroyed under it.
-  if (s.lock == nullptr) s.lock = MutexCreate();
+  // Published atomically: CloseIfStalled may look for it from another thread.
+  if (s.lock == nullptr) __atomic_store_n(&s.lock, MutexCreate(), __ATOMIC_RELEASE);
   if (s.lock == nullptr) {
     CloseSource(s);
     return 0;
@@ -138,9 +141,10 @@ int32_t CloseEntry() {
 
 int32_t CloseIfStalledEntry() {
   ReaderState& s = gReader;
-  const uint32_t wait = MutexWait(s.lock, 500);
+  PlatformMutex* const lock = __atomic_load_n(&s.lock, __ATOMIC_ACQUIRE);
+  const uint32_t wait = MutexWait(lock, 500);
   if (wait == kWaitTaken) {
-    MutexRelease(s.lock);
+    MutexRelease(lock);
     return 1;
   }
   if (wait != kWaitTimedOut) return 1;
@@ -148,10 +152,10 @@ int32_t CloseIfStalledEntry() {
   // read. Closing the input first makes that read return; the thread then
   // finds the input ended and leaves. Only when it has let go of the lock
   // are the records it was using released and the plug-in unloaded.
-  if (s.demux.input.close != nullptr) s.demux.input.close();
-  if (MutexWait(s.lock, kWaitForever) == kWaitTaken) {
+  if (const RavelCloseFn close = GetStallClose(s)) close();
+  if (MutexWait(lock, kWaitForever) == kWaitTaken) {
     CloseSource(s);
-    MutexRelease(s.lock);
+    MutexRelease(lock);
   }
   return 1;
 }

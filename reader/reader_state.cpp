@@ -12,6 +12,7 @@ void CloseSource(ReaderState& state) {
   state.pendingVideoBytes = 0;
   state.audioCarry.Release(0);
   state.audioCarryBytes = 0;
+  SetStallClose(state, nullptr);
   UnbindInput(state.demux.input, true);
   state.demux.sourceLength = 0;
 }

@@ -22,6 +22,7 @@ struct ReaderState {
   StreamInfo info = {};
   DemuxState demux;                                  // input, sync, slots, headers, Tremor records
   PlatformMutex* lock = nullptr;                     // made at the first open, kept for the process
+  RavelCloseFn stallClose = nullptr;                 // the bound input's close, for CloseIfStalled
   uint8_t sourceOpen = 0;                            // 1 from a successful open to the close
   int32_t videoNeedsPage = 1;                        // the video path must pull a page first
   int32_t audioNeedsPage = 1;                        // the audio path must pull a page first
@@ -50,6 +51,16 @@ inline void SetCurrentFrame(StreamInfo& info, int32_t frame) {
 }
 inline int32_t GetCurrentFrame(const StreamInfo& info) {
   return __atomic_load_n(&info.currentFrame, __ATOMIC_RELAXED);
+}
+
+// stallClose is read by CloseIfStalled without the lock (another thread
+// holds it) while open and close on other threads bind and unbind the input:
+// access it as an atomic, never through demux.input.
+inline void SetStallClose(ReaderState& s, RavelCloseFn close) {
+  __atomic_store_n(&s.stallClose, close, __ATOMIC_RELEASE);
+}
+inline RavelCloseFn GetStallClose(const ReaderState& s) {
+  return __atomic_load_n(&s.stallClose, __ATOMIC_ACQUIRE);
 }
 
 // Takes the reader lock for the scope (unbounded wait); taken() is false when
