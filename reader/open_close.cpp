@@ -112,6 +112,10 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
     CloseSource(s);
     return 0;
   }
+  // Discovery reads under the lock, so that CloseIfStalled can end an open
+  // that hangs in a read (a network source that stopped answering) as it
+  // ends a hanging frame or audio read.
+  LockHold hold(s);
   ResetPlaybackState(s);
   SetCurrentFrame(s.info, 0);
   if (DiscoverStreams(s.demux, s.info, name, openArg) != 1 || !AcceptStreams(s.demux)) {

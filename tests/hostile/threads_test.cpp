@@ -189,4 +189,34 @@ TEST(HostileThreads, CloseIfStalledReleasesAThreadBlockedInAnHttpRead) {
   EXPECT_EQ(t.close(), 1);
 }
 
+// The same for an open that hangs: the server stops sending inside the
+// stream headers, and CloseIfStalled from another thread ends the open
+// (0, nothing left open) instead of the host waiting out the time-out.
+TEST(HostileThreads, CloseIfStalledEndsAnOpenThatHangsInAnHttpRead) {
+  HostLibrary lib;
+  ASSERT_NE(lib.handle, nullptr);
+  const ReaderFunctions& t = lib.t;
+  const ogmtest::Bytes file = ogmtest::MakeSimpleOgm(Options(50)).bytes;
+  Script script;
+  script.body.assign(file.begin(), file.end());
+  script.stallAfter = 300;  // inside the first pages
+  ScriptedServer server(script);
+  auto open = std::async(std::launch::async, [&] { return lib.Open(server.Url()) != nullptr; });
+  std::this_thread::sleep_for(seconds(1));
+  ASSERT_EQ(open.wait_for(milliseconds(0)), std::future_status::timeout) << "the open did not hang";
+  const auto closeAt = Clock::now();
+  EXPECT_EQ(t.closeIfStalled(), 1);
+  EXPECT_FALSE(Within(open, seconds(30), "the hanging open"));
+  const auto released = std::chrono::duration_cast<milliseconds>(Clock::now() - closeAt).count();
+  EXPECT_LT(released, 5000);
+  std::printf("hanging open ended %lld ms after CloseIfStalled\n", static_cast<long long>(released));
+  uint8_t buf[64];
+  EXPECT_EQ(t.nextVideoFrame(buf, 0), -1);
+  Script good;
+  good.body.assign(file.begin(), file.end());
+  ScriptedServer goodServer(good);
+  EXPECT_NE(lib.Open(goodServer.Url()), nullptr);
+  EXPECT_EQ(t.close(), 1);
+}
+
 }  // namespace
