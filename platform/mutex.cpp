@@ -34,7 +34,8 @@ PlatformMutex* MutexCreate() {
 
 uint32_t MutexWait(PlatformMutex* mutex, uint32_t timeoutMs) {
   if (mutex == nullptr) return kWaitFailed;
-  if (timeoutMs == kWaitForever) return pthread_mutex_lock(&mutex->m) == 0 ? kWaitTaken : kWaitFailed;
+  if (timeoutMs == kWaitForever)
+    return pthread_mutex_lock(&mutex->m) == 0 ? kWaitTaken : kWaitFailed;
   timespec deadline;
   if (clock_gettime(CLOCK_REALTIME, &deadline) != 0) return kWaitFailed;
   deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);

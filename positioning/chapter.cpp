@@ -13,8 +13,9 @@ namespace {
 // this share of the source.
 constexpr double kStepBack = 0.01;
 // Steps back taken when the input ran out before a keyframe at or after the
-// chapter was found.
-constexpr int kMaxRunOutStepBacks = 10;
+// chapter was found, or the audio ran past every keyframe left: enough to
+// reach audio muxed well ahead of its video near the end of a file.
+constexpr int kMaxRunOutStepBacks = 20;
 
 // Reads the two-digit field at pos of a time comment "CHAPTERxx=HH:MM:SS.mmm"
 // as the C runtime's atoi would; characters past the comment's end count as
@@ -52,26 +53,35 @@ bool SeekChapterOnce(ReaderState& s, double fraction, int32_t targetFrame, bool*
     s.audioTime = -1;
     s.seeking = 1;
     s.pendingVideoBytes = 0;
+    bool earlier = false;
     if (!ScanToKeyframe(s, targetFrame)) {
       // The estimate may lie past the chapter's last keyframe (a chapter near
-      // the end): try a little earlier, a few times, before giving up.
-      if (fraction >= 1.0 || ++runOuts > kMaxRunOutStepBacks || fraction - kStepBack <= 0.0)
-        return false;
+      // the end).
+      earlier = true;
+    } else if (static_cast<double>(GetCurrentFrame(s.info)) >
+               static_cast<double>(targetFrame) + fps) {
+      // The estimate landed more than a second of frames late. Step back, but
+      // never before the start: there the start of the source is the answer.
+      if (fraction - kStepBack <= 0.0) {
+        RepositionInput(s, 0);
+        *atStart = true;
+        return true;
+      }
       fraction -= kStepBack;
       continue;
+    } else if (s.demux.audioPresent == kStreamPresent) {
+      const AlignResult aligned = AlignAudioWithVideo(s);
+      if (aligned == kAudioRanOut) return false;
+      // The audio found after the estimate runs past every keyframe left:
+      // an earlier start reaches the chapter's audio before its keyframe.
+      earlier = aligned == kVideoRanOut;
     }
-    if (static_cast<double>(GetCurrentFrame(s.info)) <= static_cast<double>(targetFrame) + fps)
-      break;
-    // The estimate landed more than a second of frames late. Step back, but
-    // never before the start: there the start of the source is the answer.
-    if (fraction - kStepBack <= 0.0) {
-      RepositionInput(s, 0);
-      *atStart = true;
-      return true;
-    }
+    if (!earlier) return true;
+    // Try a little earlier, a few times, before giving up.
+    if (fraction >= 1.0 || ++runOuts > kMaxRunOutStepBacks || fraction - kStepBack <= 0.0)
+      return false;
     fraction -= kStepBack;
   }
-  return s.demux.audioPresent != kStreamPresent || AlignAudioWithVideo(s) == kAligned;
 }
 
 }  // namespace

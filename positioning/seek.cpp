@@ -32,7 +32,8 @@ int64_t SeekTarget(const ReaderState& s, int32_t position, int32_t byFrame) {
 // An earlier position for a seek whose audio ran ahead of the last keyframes:
 // a tenth of the source back.
 int32_t StepBack(const ReaderState& s, int32_t position, int32_t byFrame) {
-  const int32_t step = byFrame == 0 ? 10 : (s.info.frameCount / 10 > 0 ? s.info.frameCount / 10 : 1);
+  const int32_t step =
+      byFrame == 0 ? 10 : (s.info.frameCount / 10 > 0 ? s.info.frameCount / 10 : 1);
   return position > step ? position - step : 0;
 }
 

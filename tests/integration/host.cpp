@@ -373,7 +373,7 @@ std::vector<uint8_t> FrameBuffer() {
   if (n < 0 || static_cast<size_t>(n) != s.size)
     return ::testing::AssertionFailure()
            << "frame " << number << ": " << n << " bytes, the source has " << s.size;
-  const std::string md5 = Md5Hex(data, static_cast<size_t>(n));
+  const std::string md5 = cli::Md5::Hex(data, static_cast<size_t>(n));
   if (md5 != s.md5)
     return ::testing::AssertionFailure()
            << "frame " << number << ": the bytes differ from the source's (md5 " << md5 << " vs "
@@ -389,7 +389,7 @@ std::vector<DeliveredFrame> ReadAllFrames(const StreamInfo& info, size_t limit) 
     if (n < 0) break;
     DeliveredFrame f;
     f.size = n;
-    f.md5 = Md5Hex(buf.data(), static_cast<size_t>(n));
+    f.md5 = cli::Md5::Hex(buf.data(), static_cast<size_t>(n));
     f.currentFrame = info.currentFrame;
     out.push_back(f);
   }

@@ -99,7 +99,7 @@ TEST_P(ConcurrentReading, SeeksFromAThirdThreadLeaveBothReadersWorking) {
         continue;
       }
       ++framesRead;
-      const std::string md5 = Md5Hex(buf.data(), static_cast<size_t>(n));
+      const std::string md5 = cli::Md5::Hex(buf.data(), static_cast<size_t>(n));
       if (!known.count(md5)) ++strangeFrames;
       if (done) {
         tail.push_back(md5);
