@@ -1,7 +1,7 @@
 // The library's boundary: one-line forwarders, nothing else. Nothing throws
 // across it (the library is built without exceptions). The definitions
 // carry no noexcept: the header declares them without, and clang refuses a
-// definition whose exception specification differs.
+// definition whose noexcept differs from its declaration.
 #include <ogmdecaps/ogmdecaps.h>
 
 #include "reader/entries.h"
