@@ -71,6 +71,7 @@ void Md5::Block(const uint8_t* block) {
 }
 
 void Md5::Update(const void* data, size_t size) {
+  if (size == 0) return;  // data may be null for an empty frame
   const uint8_t* p = static_cast<const uint8_t*>(data);
   length_ += size;
   if (buffered_ > 0) {
@@ -84,7 +85,7 @@ void Md5::Update(const void* data, size_t size) {
     buffered_ = 0;
   }
   for (; size >= 64; p += 64, size -= 64) Block(p);
-  std::memcpy(buffer_, p, size);
+  if (size > 0) std::memcpy(buffer_, p, size);
   buffered_ = size;
 }
 
