@@ -70,11 +70,17 @@ bool SeekChapterOnce(ReaderState& s, double fraction, int32_t targetFrame, bool*
       fraction -= kStepBack;
       continue;
     } else if (s.demux.audioPresent == kStreamPresent) {
-      const AlignResult aligned = AlignAudioWithVideo(s);
+      // Muxers put audio a little ahead of its video, so a jump close before
+      // the chapter's keyframe can find only audio that is already past it.
+      // While steps back are left, an earlier start (which reaches the
+      // chapter's audio before its keyframe) beats taking a keyframe seconds
+      // after the chapter.
+      const bool stepsLeft = runOuts < kMaxRunOutStepBacks && fraction - kStepBack > 0.0;
+      AlignResult aligned = AlignAudioWithVideo(s, !stepsLeft);
       if (aligned == kAudioRanOut) return false;
       // The audio found after the estimate runs past every keyframe left:
       // an earlier start reaches the chapter's audio before its keyframe.
-      earlier = aligned == kVideoRanOut;
+      earlier = aligned == kVideoRanOut || aligned == kAudioAhead;
     }
     if (!earlier) return true;
     // Try a little earlier, a few times, before giving up.

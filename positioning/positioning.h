@@ -12,13 +12,16 @@
 void RepositionInput(ReaderState& s, int32_t offset);
 
 // Brings the audio to the kept keyframe's time, taking later keyframes while
-// the audio is ahead.
+// the audio is ahead (unless takeLaterKeyframes is false: then audio ahead
+// of the keyframe ends the call with kAudioAhead, everything else as it was
+// read, and a later call can go on from there).
 enum AlignResult {
   kAligned,
   kAudioRanOut,  // the input or the audio stream ended while reading audio
   kVideoRanOut,  // the audio runs ahead of every keyframe left
+  kAudioAhead,   // the first audio found lies after the keyframe
 };
-AlignResult AlignAudioWithVideo(ReaderState& s);
+AlignResult AlignAudioWithVideo(ReaderState& s, bool takeLaterKeyframes = true);
 
 // Audio bytes from currentFrame to the end of the source; 0 without audio.
 int32_t RemainingAudioBytes(const ReaderState& s);

@@ -71,9 +71,10 @@ bool ScanToKeyframe(ReaderState& s, int32_t minFrame) {
   return true;
 }
 
-AlignResult AlignAudioWithVideo(ReaderState& s) {
+AlignResult AlignAudioWithVideo(ReaderState& s, bool takeLaterKeyframes) {
   while (s.audioTime < 0)
     if (DiscardAudio(s, kUntimedAudioRequest) == 0) return kAudioRanOut;
+  if (!takeLaterKeyframes && s.audioTime > s.videoTime) return kAudioAhead;
   // Audio ahead of the keyframe: the host would hear it early, so take later
   // keyframes until the video catches up.
   while (s.audioTime > s.videoTime)
