@@ -13,7 +13,13 @@
 static std::atomic<int> g_preads{0};
 extern "C" ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
   using Next = ssize_t (*)(int, void*, size_t, off_t);
+  // With 64-bit file offsets on a 32-bit target the headers bind pread to
+  // the C library's pread64, and so this definition too.
+#if defined(_FILE_OFFSET_BITS) && _FILE_OFFSET_BITS == 64 && !defined(__LP64__)
+  static const Next next = reinterpret_cast<Next>(dlsym(RTLD_NEXT, "pread64"));
+#else
   static const Next next = reinterpret_cast<Next>(dlsym(RTLD_NEXT, "pread"));
+#endif
   ++g_preads;
   return next(fd, buffer, size, offset);
 }
