@@ -89,6 +89,17 @@ inline void CheckClosed() {
   if (ogmtest::MemoryInputStats().open) Broken("close left the input open", 0);
 }
 
+// Opens file as the control byte asks (bit 0: as a URL, bit 1: short reads).
+// On a failed open, checks that nothing stays open and returns nullptr.
+inline StreamInfo* OpenAsControlled(const uint8_t* data, size_t size, uint8_t control) {
+  OpenChoice choice;
+  choice.network = (control & 1) != 0;
+  choice.maxBytesPerRead = (control & 2) != 0 ? 61 : 0;
+  StreamInfo* info = OpenFile(data, size, choice);
+  if (info == nullptr) CheckClosed();
+  return info;
+}
+
 }  // namespace fuzz
 
 #endif

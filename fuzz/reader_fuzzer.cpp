@@ -33,14 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t pattern = data[size - 2];
   const size_t fileSize = size - 2;
 
-  fuzz::OpenChoice choice;
-  choice.network = (control & 1) != 0;
-  choice.maxBytesPerRead = (control & 2) != 0 ? 61 : 0;
-  StreamInfo* info = fuzz::OpenFile(data, fileSize, choice);
-  if (info == nullptr) {
-    fuzz::CheckClosed();
-    return 0;
-  }
+  StreamInfo* info = fuzz::OpenAsControlled(data, fileSize, control);
+  if (info == nullptr) return 0;
   if (!(info->framesPerSecond > 0) || !std::isfinite(info->framesPerSecond))
     fuzz::Broken("frame rate", 0);
   if (gReader.demux.audioPresent != kStreamPresent && info->totalAudioBytes != 0)

@@ -33,14 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t fileSize = size - 2 - commandBytes;
   const uint8_t* commands = data + fileSize;
 
-  fuzz::OpenChoice choice;
-  choice.network = (control & 1) != 0;
-  choice.maxBytesPerRead = (control & 2) != 0 ? 61 : 0;
-  StreamInfo* info = fuzz::OpenFile(data, fileSize, choice);
-  if (info == nullptr) {
-    fuzz::CheckClosed();
-    return 0;
-  }
+  StreamInfo* info = fuzz::OpenAsControlled(data, fileSize, control);
+  if (info == nullptr) return 0;
   fuzz::Buffers buffers(*info, fileSize, kRequests[control >> 4]);
   const bool hasAudio = gReader.demux.audioPresent == kStreamPresent;
 
