@@ -24,7 +24,7 @@ namespace fuzz {
 
 // Control bits of the reader-level fuzzers.
 struct OpenChoice {
-  bool network = false;      // open as a URL: no duration scan, no reopen
+  bool network = false;         // open as a URL: no duration scan, no reopen
   int32_t maxBytesPerRead = 0;  // short reads from the source
 };
 
@@ -67,7 +67,8 @@ class Buffers {
   int32_t Audio() {
     const int32_t r = ReadAudioEntry(audio_.data(), static_cast<int32_t>(rawRequest_));
     if (r < 0 || r > static_cast<int64_t>(audio_.size())) Broken("audio result", r);
-    if (!vorbis_ && r != 0 && r != static_cast<int32_t>(rawRequest_)) Broken("raw audio not filled", r);
+    if (!vorbis_ && r != 0 && r != static_cast<int32_t>(rawRequest_))
+      Broken("raw audio not filled", r);
     return r;
   }
 

@@ -28,9 +28,9 @@ Bytes With(Bytes file, std::initializer_list<uint8_t> tail) {
 
 // Seek commands: percent, reads, frame, chapter, re-seek, out-of-range
 // targets of each kind, progress.
-const std::vector<uint8_t> kCommands = {
-    0, 78, 4, 3, 5, 3, 1, 63, 4, 1, 5, 1, 2, 3, 4, 0, 3, 0, 7, 0,
-    0, 255, 4, 0, 1, 255, 4, 0, 1, 252, 4, 0, 2, 0, 2, 250, 1, 254, 6, 0, 0, 28, 4, 15};
+const std::vector<uint8_t> kCommands = {0, 78, 4, 3, 5, 3,   1,   63,  4, 1, 5,   1,  2, 3, 4,
+                                        0, 3,  0, 7, 0, 0,   255, 4,   0, 1, 255, 4,  0, 1, 252,
+                                        4, 0,  2, 0, 2, 250, 1,   254, 6, 0, 0,   28, 4, 15};
 
 void ReaderSeeds(const std::string& name, const Bytes& file) {
   Put("reader", name + "-plain", With(file, {0x00, 0x00}));
@@ -46,7 +46,8 @@ void PacketSeeds(const std::string& name, const Bytes& file) {
   for (const ogmtest::PacketInfo& p : ogmtest::ReadPackets(file)) {
     // The stream headers, the comment packets and one data packet.
     if (p.index <= 2)
-      Put("stream_header", name + "-s" + std::to_string(p.serial) + "-p" + std::to_string(p.index), p.data);
+      Put("stream_header", name + "-s" + std::to_string(p.serial) + "-p" + std::to_string(p.index),
+          p.data);
   }
 }
 

@@ -12,8 +12,8 @@
 namespace {
 
 // Small requests cost many calls per file: few of them.
-constexpr uint32_t kRequests[16] = {4096, 1000, 1152, 2000, 64,   100,   333,   4097,
-                                    8192, 10000, 33333, 65536, 7,  3,     2,     1};
+constexpr uint32_t kRequests[16] = {4096, 1000,  1152,  2000,  64, 100, 333, 4097,
+                                    8192, 10000, 33333, 65536, 7,  3,   2,   1};
 
 // Reads one stream to its end; false when a read call was needed past the cap.
 template <typename Call>
@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Broken("frame rate", 0);
   if (gReader.demux.audioPresent != kStreamPresent && info->totalAudioBytes != 0)
     fuzz::Broken("audio bytes for a source without audio", info->totalAudioBytes);
-  if (info->chapterCount < 0 || info->chapterCount > 100) fuzz::Broken("chapter count", info->chapterCount);
+  if (info->chapterCount < 0 || info->chapterCount > 100)
+    fuzz::Broken("chapter count", info->chapterCount);
 
   fuzz::Buffers buffers(*info, fileSize, kRequests[control >> 4]);
   // Every call takes at least one packet or byte of the source.
@@ -62,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           bounded = false;
           break;
         }
-        const bool takeAudio = ((control >> 2) & 3) == 2 ? ((pattern >> (i % 8)) & 1) != 0 : (i & 1) != 0;
+        const bool takeAudio =
+            ((control >> 2) & 3) == 2 ? ((pattern >> (i % 8)) & 1) != 0 : (i & 1) != 0;
         if ((takeAudio && !audioDone) || videoDone)
           audioDone = audioDone || buffers.Audio() == 0;
         else

@@ -21,7 +21,8 @@ bool RunFile(const std::filesystem::path& path) {
     std::fprintf(stderr, "replay: cannot read %s\n", path.c_str());
     return false;
   }
-  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
   // A copy of exactly the input's size, as libFuzzer hands it over, so
   // AddressSanitizer sees reads past the end.
   std::vector<uint8_t> exact(bytes);

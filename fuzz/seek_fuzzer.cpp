@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr uint32_t kRequests[16] = {4096, 1000, 1152, 2000, 64,   100,   333,   4097,
-                                    8192, 10000, 33333, 65536, 7,  3,     2,     1};
+constexpr uint32_t kRequests[16] = {4096, 1000,  1152,  2000,  64, 100, 333, 4097,
+                                    8192, 10000, 33333, 65536, 7,  3,   2,   1};
 constexpr size_t kMaxCommands = 64;
 
 int32_t FramePosition(uint8_t arg, int32_t frameCount) {

@@ -86,13 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (r == kNoPacket) break;
       if (++taken > packetsIn) Broken("more packets out than went in", taken);
       if (r == kPacket || r == DECAPS_ERR_NO_GRANULE) {
-        if (frame.size < 0 || (frame.size > 0 && frame.payload == nullptr)) Broken("frame size", frame.size);
+        if (frame.size < 0 || (frame.size > 0 && frame.payload == nullptr))
+          Broken("frame size", frame.size);
         // The payload must lie inside the packet: AddressSanitizer checks.
         volatile uint8_t sum = 0;
         for (int32_t i = 0; i < frame.size; ++i) sum = sum + frame.payload[i];
         if (frame.keyframe > 1 || frame.endOfStream > 1) Broken("flags", frame.keyframe);
         if (r == kPacket && slot.lastGranule == -1) Broken("granule result without a granule", 0);
-        if (r == DECAPS_ERR_NO_GRANULE && slot.lastGranule != -1) Broken("no-granule result with one", 0);
+        if (r == DECAPS_ERR_NO_GRANULE && slot.lastGranule != -1)
+          Broken("no-granule result with one", 0);
         if (r == DECAPS_ERR_NO_GRANULE && frame.keyframe != 0) Broken("untimed keyframe", 0);
       } else if (r != kGap && r != DECAPS_ERR_HEADER_PACKET && r != DECAPS_ERR_BAD_PACKET) {
         Broken("unknown result", r);

@@ -8,8 +8,7 @@
 
 extern "C" {
 
-int32_t AVIDecaps_Open(const char16_t* name, int32_t useCache, int32_t openArg,
-                       void** result) {
+int32_t AVIDecaps_Open(const char16_t* name, int32_t useCache, int32_t openArg, void** result) {
   return OpenEntry(name, useCache, openArg, result);
 }
 int32_t AVIDecaps_NextVideoFrame(void* dest, int32_t) { return NextVideoFrameEntry(dest); }
@@ -17,18 +16,14 @@ int32_t AVIDecaps_ReadAudio(void* buffer, int32_t byteCount) {
   return ReadAudioEntry(buffer, byteCount);
 }
 double AVIDecaps_FrameRate(void) { return FrameRateEntry(); }
-int32_t AVIDecaps_Seek(int32_t position, int32_t byFrame) {
-  return SeekEntry(position, byFrame);
-}
+int32_t AVIDecaps_Seek(int32_t position, int32_t byFrame) { return SeekEntry(position, byFrame); }
 int32_t AVIDecaps_ReSeekAudio(void) { return ReSeekAudioEntry(); }
 double AVIDecaps_GetProgress(void) { return GetProgressEntry(); }
 int32_t AVIDecaps_Close(void) { return CloseEntry(); }
 
 // Reached only through the function table.
 int32_t AVIDecaps_AlwaysTrue(void) { return 1; }
-int32_t AVIDecaps_SeekChapter(int32_t chapterIndex) {
-  return SeekChapterEntry(chapterIndex);
-}
+int32_t AVIDecaps_SeekChapter(int32_t chapterIndex) { return SeekChapterEntry(chapterIndex); }
 int32_t AVIDecaps_CloseIfStalled(void) { return CloseIfStalledEntry(); }
 
 ReaderFunctions* InitializeReader(ReaderFunctions* table) {

@@ -22,7 +22,8 @@ constexpr uint32_t kAviifKeyframe = 0x10;
 
 }  // namespace
 
-bool AviWriter::Open(const std::string& path, const AviVideoFormat& format, uint64_t limit, std::string* error) {
+bool AviWriter::Open(const std::string& path, const AviVideoFormat& format, uint64_t limit,
+                     std::string* error) {
   format_ = format;
   limit_ = limit < kDefaultLimit * 4 ? limit : kDefaultLimit * 4;
   if (format.rate.num == 0 || format.rate.den == 0) {
@@ -131,7 +132,8 @@ bool AviWriter::Finish(std::string* error) {
   const double perSecond = seconds > 0 ? std::ceil(payload_ / seconds) : 0;
   const uint32_t buffer = largest_ + 8;
   f.PatchU32(kRiffSize, static_cast<uint32_t>(f.size() - 8));
-  f.PatchU32(kAvihMaxBytesPerSec, perSecond < UINT32_MAX ? static_cast<uint32_t>(perSecond) : UINT32_MAX);
+  f.PatchU32(kAvihMaxBytesPerSec,
+             perSecond < UINT32_MAX ? static_cast<uint32_t>(perSecond) : UINT32_MAX);
   f.PatchU32(kAvihTotalFrames, frames);
   f.PatchU32(kAvihSuggestedBuffer, buffer);
   f.PatchU32(kStrhLength, frames);

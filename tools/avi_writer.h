@@ -31,7 +31,8 @@ class AviWriter {
  public:
   static constexpr uint64_t kDefaultLimit = uint64_t{1} << 30;
 
-  bool Open(const std::string& path, const AviVideoFormat& format, uint64_t limit, std::string* error);
+  bool Open(const std::string& path, const AviVideoFormat& format, uint64_t limit,
+            std::string* error);
 
   enum class Added { kOk, kFull, kError };
   Added AddFrame(const uint8_t* data, size_t size, bool keyframe);

@@ -6,7 +6,8 @@
 
 namespace cli {
 
-bool ParsedArgs::Parse(const std::vector<std::string>& args, std::vector<OptionSpec> specs, std::string* error) {
+bool ParsedArgs::Parse(const std::vector<std::string>& args, std::vector<OptionSpec> specs,
+                       std::string* error) {
   specs.push_back({"--library", true});
   specs.push_back({"--cache", false});
   specs.push_back({"--timeout", true});
@@ -83,7 +84,8 @@ bool ParseDouble(const std::string& text, double min, double max, double* out) {
   errno = 0;
   char* end = nullptr;
   const double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || end == text.c_str() || *end != 0 || !std::isfinite(v) || v < min || v > max) return false;
+  if (errno != 0 || end == text.c_str() || *end != 0 || !std::isfinite(v) || v < min || v > max)
+    return false;
   *out = v;
   return true;
 }

@@ -21,7 +21,8 @@ class ParsedArgs {
   // Accepts "--name value" and "--name=value". Every command also takes the
   // common options (--library, --cache, --timeout). Exactly one positional
   // argument (the source) is required.
-  bool Parse(const std::vector<std::string>& args, std::vector<OptionSpec> specs, std::string* error);
+  bool Parse(const std::vector<std::string>& args, std::vector<OptionSpec> specs,
+             std::string* error);
 
   bool Has(const std::string& name) const { return values_.count(name) != 0; }
   std::string Value(const std::string& name) const;

@@ -33,8 +33,8 @@ std::string Extension(const std::string& path) {
 }
 
 bool KnownAudioExtension(const std::string& ext) {
-  return ext == "wav" || ext == "mp3" || ext == "mp2" || ext == "mpa" || ext == "ac3" || ext == "dts" ||
-         ext == "raw";
+  return ext == "wav" || ext == "mp3" || ext == "mp2" || ext == "mpa" || ext == "ac3" ||
+         ext == "dts" || ext == "raw";
 }
 
 // Which raw formats a file name may receive.
@@ -55,7 +55,10 @@ bool WavLayout(const AudioFacts& audio, WavFormat* out, std::string* why) {
   }
   if (audio.formatTag != 1) {
     *why = audio.name + " audio is not PCM: write it raw (." +
-           std::string(audio.formatTag == 0x55 ? "mp3" : audio.formatTag == 0x2000 ? "ac3" : "raw") + ")";
+           std::string(audio.formatTag == 0x55     ? "mp3"
+                       : audio.formatTag == 0x2000 ? "ac3"
+                                                   : "raw") +
+           ")";
     return false;
   }
   // PCM: the record has no sample size, so it follows from the byte rate.
@@ -63,13 +66,16 @@ bool WavLayout(const AudioFacts& audio, WavFormat* out, std::string* why) {
     *why = "the PCM stream gives no usable channels, rate or length";
     return false;
   }
-  const double bytesPerSample = audio.bytesPerSecond / (static_cast<double>(audio.channels) * audio.rate);
+  const double bytesPerSample =
+      audio.bytesPerSecond / (static_cast<double>(audio.channels) * audio.rate);
   const long width = std::lround(bytesPerSample);
   if (width < 1 || width > 4 || std::fabs(bytesPerSample - width) > 0.1) {
-    *why = "cannot tell the PCM sample size (about " + std::to_string(bytesPerSample) + " bytes per sample)";
+    *why = "cannot tell the PCM sample size (about " + std::to_string(bytesPerSample) +
+           " bytes per sample)";
     return false;
   }
-  *out = {static_cast<uint16_t>(audio.channels), static_cast<uint32_t>(audio.rate), static_cast<uint16_t>(8 * width)};
+  *out = {static_cast<uint16_t>(audio.channels), static_cast<uint32_t>(audio.rate),
+          static_cast<uint16_t>(8 * width)};
   return true;
 }
 
@@ -82,14 +88,17 @@ int RunDemux(const std::vector<std::string>& args) {
     return UsageError(kCommand, error);
   const std::string videoPath = parsed.Value("-v");
   const std::string audioPath = parsed.Value("-a");
-  if (videoPath.empty() && audioPath.empty()) return UsageError(kCommand, "give -v OUT.avi and/or -a OUT.wav|...");
-  if (!videoPath.empty() && Extension(videoPath) != "avi") return UsageError(kCommand, "-v writes an .avi file");
+  if (videoPath.empty() && audioPath.empty())
+    return UsageError(kCommand, "give -v OUT.avi and/or -a OUT.wav|...");
+  if (!videoPath.empty() && Extension(videoPath) != "avi")
+    return UsageError(kCommand, "-v writes an .avi file");
   const std::string audioExt = Extension(audioPath);
   if (!audioPath.empty() && !KnownAudioExtension(audioExt))
     return UsageError(kCommand, "-a wants .wav, .mp3, .mp2, .mpa, .ac3, .dts or .raw");
   long long limit = static_cast<long long>(AviWriter::kDefaultLimit);
   if (parsed.Has("--avi-limit") &&
-      !ParseInt(parsed.Value("--avi-limit"), 4096, static_cast<long long>(AviWriter::kDefaultLimit) * 4 - 1, &limit))
+      !ParseInt(parsed.Value("--avi-limit"), 4096,
+                static_cast<long long>(AviWriter::kDefaultLimit) * 4 - 1, &limit))
     return UsageError(kCommand, "--avi-limit wants bytes (4096 .. 4 GiB - 1)");
 
   Session session;
@@ -105,10 +114,12 @@ int RunDemux(const std::vector<std::string>& args) {
     if (!audio.present) return UsageError(kCommand, "the source has no audio stream");
     if (wav) {
       std::string why;
-      if (!WavLayout(audio, &wavFormat, &why)) return UsageError(kCommand, "no WAV possible: " + why);
+      if (!WavLayout(audio, &wavFormat, &why))
+        return UsageError(kCommand, "no WAV possible: " + why);
     } else if (audio.vorbis ? audioExt != "raw" : !RawFits(audioExt, audio.formatTag)) {
-      return UsageError(kCommand, "the audio is " + audio.name + ": a ." + audioExt + " file cannot hold it" +
-                                      (audio.vorbis ? " (use .wav, or .raw for bare s16le PCM)" : " (use .raw)"));
+      return UsageError(
+          kCommand, "the audio is " + audio.name + ": a ." + audioExt + " file cannot hold it" +
+                        (audio.vorbis ? " (use .wav, or .raw for bare s16le PCM)" : " (use .raw)"));
     }
   }
 
@@ -121,10 +132,13 @@ int RunDemux(const std::vector<std::string>& args) {
     format.height = info.height;
     std::memcpy(format.fourcc, info.fourcc, 4);
     format.rate = FrameRateRational(info.framesPerSecond);
-    if (!avi.Open(videoPath, format, static_cast<uint64_t>(limit), &error)) return Failure(kCommand, error);
+    if (!avi.Open(videoPath, format, static_cast<uint64_t>(limit), &error))
+      return Failure(kCommand, error);
     if (!keyframes.understood())
-      std::fprintf(stderr, "ogmdecaps demux: no keyframe parser for fourcc '%s': every frame is marked a keyframe\n",
-                   fourcc.c_str());
+      std::fprintf(
+          stderr,
+          "ogmdecaps demux: no keyframe parser for fourcc '%s': every frame is marked a keyframe\n",
+          fourcc.c_str());
   }
   WavWriter wavWriter;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> raw(nullptr, std::fclose);
@@ -144,9 +158,14 @@ int RunDemux(const std::vector<std::string>& args) {
   if (!videoPath.empty())
     pump.onVideo = [&](const uint8_t* data, size_t size) {
       switch (avi.AddFrame(data, size, keyframes.IsKeyframe(data, size))) {
-        case AviWriter::Added::kOk: return true;
-        case AviWriter::Added::kFull: aviFull = true; return false;
-        case AviWriter::Added::kError: stopReason = "writing " + videoPath + " failed"; return false;
+        case AviWriter::Added::kOk:
+          return true;
+        case AviWriter::Added::kFull:
+          aviFull = true;
+          return false;
+        case AviWriter::Added::kError:
+          stopReason = "writing " + videoPath + " failed";
+          return false;
       }
       return false;
     };
@@ -173,7 +192,8 @@ int RunDemux(const std::vector<std::string>& args) {
   bool ok = stopReason.empty() && !aviFull;
   if (aviFull)
     std::fprintf(stderr,
-                 "ogmdecaps demux: %s reached the AVI size limit (%lld bytes) after %u frames; it holds those frames "
+                 "ogmdecaps demux: %s reached the AVI size limit (%lld bytes) after %u frames; it "
+                 "holds those frames "
                  "(OpenDML for larger files is not written)\n",
                  videoPath.c_str(), limit, avi.frames());
   if (!stopReason.empty()) std::fprintf(stderr, "ogmdecaps demux: %s\n", stopReason.c_str());
@@ -182,9 +202,10 @@ int RunDemux(const std::vector<std::string>& args) {
       std::fprintf(stderr, "ogmdecaps demux: %s\n", error.c_str());
       ok = false;
     }
-    std::printf("video: %u frames (%u marked keyframes%s) -> %s, %llu bytes\n", avi.frames(), avi.keyframes(),
-                keyframes.understood() ? "" : ", all of them: no parser for this fourcc", videoPath.c_str(),
-                static_cast<unsigned long long>(avi.bytes()));
+    std::printf("video: %u frames (%u marked keyframes%s) -> %s, %llu bytes\n", avi.frames(),
+                avi.keyframes(),
+                keyframes.understood() ? "" : ", all of them: no parser for this fourcc",
+                videoPath.c_str(), static_cast<unsigned long long>(avi.bytes()));
   }
   if (!audioPath.empty()) {
     uint64_t bytes = pump.stats().audioBytes;
@@ -198,8 +219,8 @@ int RunDemux(const std::vector<std::string>& args) {
       std::fprintf(stderr, "ogmdecaps demux: %s: %s\n", audioPath.c_str(), std::strerror(errno));
       ok = false;
     }
-    std::printf("audio: %s, %llu bytes -> %s%s\n", audio.name.c_str(), static_cast<unsigned long long>(bytes),
-                audioPath.c_str(), wav ? " (WAV)" : "");
+    std::printf("audio: %s, %llu bytes -> %s%s\n", audio.name.c_str(),
+                static_cast<unsigned long long>(bytes), audioPath.c_str(), wav ? " (WAV)" : "");
   }
   return ok ? kExitOk : kExitFailed;
 }

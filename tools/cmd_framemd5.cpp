@@ -28,10 +28,13 @@ int RunFrameMd5(const std::vector<std::string>& args) {
     writeFailed = std::fputs(FrameMd5Line(frame++, data, size).c_str(), stdout) < 0;
     return !writeFailed;
   };
-  pump.onProgress = [&](double percent) { progress.Update(percent, std::to_string(frame) + " frames"); };
+  pump.onProgress = [&](double percent) {
+    progress.Update(percent, std::to_string(frame) + " frames");
+  };
   pump.Run(false);
   progress.Done();
-  if (writeFailed || std::fflush(stdout) != 0) return Failure("framemd5", "cannot write the output");
+  if (writeFailed || std::fflush(stdout) != 0)
+    return Failure("framemd5", "cannot write the output");
   return kExitOk;
 }
 

@@ -39,11 +39,21 @@ std::string Json(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char esc[8];
@@ -69,25 +79,31 @@ bool IsUrl(const std::string& source) { return source.find("://") != std::string
 const char* kChapterTimeMeaning =
     "time of the keyframe a chapter seek lands on (currentFrame / framesPerSecond after the seek)";
 
-void PrintJson(const std::string& source, const StreamInfo& info, const std::vector<ChapterLanding>& chapters) {
+void PrintJson(const std::string& source, const StreamInfo& info,
+               const std::vector<ChapterLanding>& chapters) {
   const Rational rate = FrameRateRational(info.framesPerSecond);
   const AudioFacts audio = DescribeAudio(info);
   std::string j = "{\n";
   j += "  \"source\": " + Json(source) + ",\n";
-  j += "  \"video\": {\"width\": " + std::to_string(info.width) + ", \"height\": " + std::to_string(info.height) +
-       ", \"fourcc\": " + Json(FourccText(info)) + ", \"codec\": " + Json(FfmpegCodecName(FourccText(info))) +
-       ", \"framesPerSecond\": " + Num(info.framesPerSecond) + ", \"frameRate\": " +
-       Json(std::to_string(rate.num) + "/" + std::to_string(rate.den)) +
+  j += "  \"video\": {\"width\": " + std::to_string(info.width) +
+       ", \"height\": " + std::to_string(info.height) + ", \"fourcc\": " + Json(FourccText(info)) +
+       ", \"codec\": " + Json(FfmpegCodecName(FourccText(info))) +
+       ", \"framesPerSecond\": " + Num(info.framesPerSecond) +
+       ", \"frameRate\": " + Json(std::to_string(rate.num) + "/" + std::to_string(rate.den)) +
        ", \"frameCount\": " + std::to_string(info.frameCount) +
-       ", \"frameCountIsEstimate\": " + (IsUrl(source) ? "true" : "false") + ", \"durationSeconds\": " +
-       Num(DurationSeconds(info)) + ", \"duration\": " + Json(ClockTime(DurationSeconds(info))) + "},\n";
+       ", \"frameCountIsEstimate\": " + (IsUrl(source) ? "true" : "false") +
+       ", \"durationSeconds\": " + Num(DurationSeconds(info)) +
+       ", \"duration\": " + Json(ClockTime(DurationSeconds(info))) + "},\n";
   if (audio.present) {
-    j += "  \"audio\": {\"format\": " + std::to_string(info.audioFormat) + ", \"formatName\": " + Json(audio.name) +
-         ", \"channels\": " + std::to_string(audio.channels) + ", \"sampleRate\": " + std::to_string(audio.rate) +
-         ", \"bitrate\": " + std::to_string(info.audioBitrate) + ", \"totalBytes\": " +
-         std::to_string(info.totalAudioBytes) + ", \"bytesPerSecond\": " + Num(audio.bytesPerSecond) +
-         ", \"paramA\": " + std::to_string(info.audioParamA) + ", \"paramB\": " + std::to_string(info.audioParamB) +
-         "},\n";
+    j += "  \"audio\": {\"format\": " + std::to_string(info.audioFormat) +
+         ", \"formatName\": " + Json(audio.name) +
+         ", \"channels\": " + std::to_string(audio.channels) +
+         ", \"sampleRate\": " + std::to_string(audio.rate) +
+         ", \"bitrate\": " + std::to_string(info.audioBitrate) +
+         ", \"totalBytes\": " + std::to_string(info.totalAudioBytes) +
+         ", \"bytesPerSecond\": " + Num(audio.bytesPerSecond) +
+         ", \"paramA\": " + std::to_string(info.audioParamA) +
+         ", \"paramB\": " + std::to_string(info.audioParamB) + "},\n";
   } else {
     j += "  \"audio\": null,\n";
   }
@@ -104,7 +120,8 @@ void PrintJson(const std::string& source, const StreamInfo& info, const std::vec
   std::fputs(j.c_str(), stdout);
 }
 
-void PrintText(const std::string& source, const StreamInfo& info, const std::vector<ChapterLanding>& chapters) {
+void PrintText(const std::string& source, const StreamInfo& info,
+               const std::vector<ChapterLanding>& chapters) {
   const Rational rate = FrameRateRational(info.framesPerSecond);
   const AudioFacts audio = DescribeAudio(info);
   const std::string fourcc = FourccText(info);
@@ -112,28 +129,32 @@ void PrintText(const std::string& source, const StreamInfo& info, const std::vec
   std::printf("source:    %s\n", source.c_str());
   std::printf("video:     %dx%d, fourcc %s%s%s%s\n", info.width, info.height, fourcc.c_str(),
               codec.empty() ? "" : " (", codec.c_str(), codec.empty() ? "" : ")");
-  std::printf("           %.3f fps (%u/%u), %d frames, duration %s (frames / fps)%s\n", info.framesPerSecond,
-              rate.num, rate.den, info.frameCount, ClockTime(DurationSeconds(info)).c_str(),
+  std::printf("           %.3f fps (%u/%u), %d frames, duration %s (frames / fps)%s\n",
+              info.framesPerSecond, rate.num, rate.den, info.frameCount,
+              ClockTime(DurationSeconds(info)).c_str(),
               IsUrl(source) ? "; a network source's frame count is the reader's estimate" : "");
   if (!audio.present) {
     std::printf("audio:     none\n");
   } else if (audio.vorbis) {
-    std::printf("audio:     %s, %d channels, %d Hz, nominal bitrate %d bit/s\n", audio.name.c_str(), audio.channels,
-                audio.rate, info.audioBitrate);
+    std::printf("audio:     %s, %d channels, %d Hz, nominal bitrate %d bit/s\n", audio.name.c_str(),
+                audio.channels, audio.rate, info.audioBitrate);
     std::printf("           %d bytes of 16-bit PCM in all\n", info.totalAudioBytes);
   } else {
-    std::printf("audio:     %s (format tag 0x%04X), %d channels, %d samples per second\n", audio.name.c_str(),
-                static_cast<unsigned>(info.audioFormat) & 0xFFFFu, audio.channels, audio.rate);
+    std::printf("audio:     %s (format tag 0x%04X), %d channels, %d samples per second\n",
+                audio.name.c_str(), static_cast<unsigned>(info.audioFormat) & 0xFFFFu,
+                audio.channels, audio.rate);
     std::printf("           %d bytes in all (about %.0f bytes/s over the video's duration)%s\n",
                 info.totalAudioBytes, audio.bytesPerSecond,
-                info.audioBitrate != 0 ? (", bitrate field " + std::to_string(info.audioBitrate)).c_str() : "");
+                info.audioBitrate != 0
+                    ? (", bitrate field " + std::to_string(info.audioBitrate)).c_str()
+                    : "");
   }
   std::printf("chapters:  %d\n", static_cast<int>(chapters.size()));
   if (!chapters.empty()) {
     std::printf("           (time = %s)\n", kChapterTimeMeaning);
     for (size_t i = 0; i < chapters.size(); ++i)
-      std::printf("  %3zu  %s  frame %-8d %s\n", i + 1, ClockTime(chapters[i].seconds).c_str(), chapters[i].frame,
-                  chapters[i].name.c_str());
+      std::printf("  %3zu  %s  frame %-8d %s\n", i + 1, ClockTime(chapters[i].seconds).c_str(),
+                  chapters[i].frame, chapters[i].name.c_str());
   }
 }
 

@@ -56,8 +56,12 @@ class Player {
  private:
   // Media time delivered since the last seek, under mu_.
   double VideoTime() const { return fps_ > 0 ? framesEpoch_ / fps_ : 0; }
-  double AudioTime() const { return audio_.bytesPerSecond > 0 ? audioEpoch_ / audio_.bytesPerSecond : 0; }
-  double Elapsed() const { return std::chrono::duration<double>(Clock::now() - epochStart_).count(); }
+  double AudioTime() const {
+    return audio_.bytesPerSecond > 0 ? audioEpoch_ / audio_.bytesPerSecond : 0;
+  }
+  double Elapsed() const {
+    return std::chrono::duration<double>(Clock::now() - epochStart_).count();
+  }
   bool AudioPaced() const { return audio_.present && audio_.bytesPerSecond > 0; }
   void NoteDifference();
 
@@ -139,8 +143,9 @@ void Player::AudioThread() {
       std::unique_lock<std::mutex> lock(mu_);
       if (realtime_ && AudioPaced()) {
         while (AudioTime() > Elapsed() + kAudioQueue) {
-          const auto due = epochStart_ + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(AudioTime() - kAudioQueue));
+          const auto due =
+              epochStart_ + std::chrono::duration_cast<Clock::duration>(
+                                std::chrono::duration<double>(AudioTime() - kAudioQueue));
           cv_.wait_until(lock, due);
         }
       } else if (AudioPaced()) {
@@ -177,8 +182,8 @@ void Player::SeekThread() {
     int32_t landed = info.currentFrame;
     const bool fromAudio = audio_.present && info.totalAudioBytes > 0;
     if (fromAudio)
-      landed = static_cast<int32_t>(
-          std::llround(info.frameCount * (1.0 - static_cast<double>(remaining) / info.totalAudioBytes)));
+      landed = static_cast<int32_t>(std::llround(
+          info.frameCount * (1.0 - static_cast<double>(remaining) / info.totalAudioBytes)));
     std::lock_guard<std::mutex> lock(mu_);
     seeks_.push_back({percent, landed, remaining, fromAudio});
     framesEpoch_ = 0;
@@ -204,7 +209,9 @@ void Player::Run(ProgressBar& progress) {
     int64_t frames;
     {
       std::unique_lock<std::mutex> lock(mu_);
-      if (cv_.wait_for(lock, std::chrono::milliseconds(100), [&] { return videoDone_ && audioDone_; })) break;
+      if (cv_.wait_for(lock, std::chrono::milliseconds(100),
+                       [&] { return videoDone_ && audioDone_; }))
+        break;
       frames = frames_;
     }
     progress.Update(api_.getProgress(), std::to_string(frames) + " frames");
@@ -219,34 +226,42 @@ void Player::Run(ProgressBar& progress) {
 
 void Player::PrintSummary() const {
   const double videoSeconds = fps_ > 0 ? frames_ / fps_ : 0;
-  std::printf("video:      %lld frames, %llu bytes, %s at %.3f fps\n", static_cast<long long>(frames_),
-              static_cast<unsigned long long>(videoBytes_), ClockTime(videoSeconds).c_str(), fps_);
+  std::printf("video:      %lld frames, %llu bytes, %s at %.3f fps\n",
+              static_cast<long long>(frames_), static_cast<unsigned long long>(videoBytes_),
+              ClockTime(videoSeconds).c_str(), fps_);
   if (!audio_.present) {
     std::printf("audio:      none\n");
   } else if (audio_.bytesPerSecond > 0) {
     const double audioSeconds = audioBytes_ / audio_.bytesPerSecond;
-    std::printf("audio:      %llu bytes, %.3f s of %s%s\n", static_cast<unsigned long long>(audioBytes_),
-                audioSeconds, audio_.name.c_str(),
-                audio_.vorbis ? " (bytes / (2 x channels x rate))" : " (rate taken as totalAudioBytes / duration)");
+    std::printf("audio:      %llu bytes, %.3f s of %s%s\n",
+                static_cast<unsigned long long>(audioBytes_), audioSeconds, audio_.name.c_str(),
+                audio_.vorbis ? " (bytes / (2 x channels x rate))"
+                              : " (rate taken as totalAudioBytes / duration)");
   } else {
     std::printf("audio:      %llu bytes of %s (no rate known: seconds unknown)\n",
                 static_cast<unsigned long long>(audioBytes_), audio_.name.c_str());
   }
   if (audio_.present && audio_.bytesPerSecond > 0) {
-    std::printf("a/v:        largest difference %.3f s while both ran; video - audio = %+.3f s at the end%s\n",
-                maxDifference_, endDifference_, seeks_.empty() ? "" : " (counted from the last seek)");
-    if (!realtime_) std::printf("            (without --realtime the threads are held within %.1f s)\n", kFastLead);
+    std::printf(
+        "a/v:        largest difference %.3f s while both ran; video - audio = %+.3f s at the "
+        "end%s\n",
+        maxDifference_, endDifference_, seeks_.empty() ? "" : " (counted from the last seek)");
+    if (!realtime_)
+      std::printf("            (without --realtime the threads are held within %.1f s)\n",
+                  kFastLead);
   }
   if (seekEvery_ > 0) {
     std::printf("seeks:      %zu\n", seeks_.size());
     for (const SeekRecord& s : seeks_)
-      std::printf("            %3d%% -> frame %d (%s), %d audio bytes remain%s\n", s.percent, s.landedFrame,
-                  ClockTime(fps_ > 0 ? s.landedFrame / fps_ : 0).c_str(), s.remainingAudio,
+      std::printf("            %3d%% -> frame %d (%s), %d audio bytes remain%s\n", s.percent,
+                  s.landedFrame, ClockTime(fps_ > 0 ? s.landedFrame / fps_ : 0).c_str(),
+                  s.remainingAudio,
                   s.fromAudio ? "" : " (frame read after the seek: may be later)");
   }
   const double wall = wallSeconds_ > 0 ? wallSeconds_ : 1e-9;
   std::printf("throughput: %.3f s wall, %.2f MB/s, %.1f frames/s%s\n", wallSeconds_,
-              (videoBytes_ + audioBytes_) / 1e6 / wall, frames_ / wall, realtime_ ? " (paced by --realtime)" : "");
+              (videoBytes_ + audioBytes_) / 1e6 / wall, frames_ / wall,
+              realtime_ ? " (paced by --realtime)" : "");
 }
 
 }  // namespace
@@ -254,7 +269,8 @@ void Player::PrintSummary() const {
 int RunPlay(const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
-  if (!parsed.Parse(args, {{"--realtime", false}, {"--seek-every", true}}, &error)) return UsageError("play", error);
+  if (!parsed.Parse(args, {{"--realtime", false}, {"--seek-every", true}}, &error))
+    return UsageError("play", error);
   long long seekEvery = 0;
   if (parsed.Has("--seek-every") && !ParseInt(parsed.Value("--seek-every"), 1, 99, &seekEvery))
     return UsageError("play", "--seek-every wants a whole percent step 1..99");

@@ -17,10 +17,13 @@ int RunSeek(const std::vector<std::string>& args) {
   const char* kCommand = "seek";
   ParsedArgs parsed;
   std::string error;
-  if (!parsed.Parse(args, {{"--percent", true}, {"--frame", true}, {"--chapter", true}, {"--frames", true}}, &error))
+  if (!parsed.Parse(
+          args, {{"--percent", true}, {"--frame", true}, {"--chapter", true}, {"--frames", true}},
+          &error))
     return UsageError(kCommand, error);
   const int targets = parsed.Has("--percent") + parsed.Has("--frame") + parsed.Has("--chapter");
-  if (targets != 1) return UsageError(kCommand, "give exactly one of --percent P, --frame N, --chapter K");
+  if (targets != 1)
+    return UsageError(kCommand, "give exactly one of --percent P, --frame N, --chapter K");
   long long target = 0;
   long long frames = 0;
   std::string how;
@@ -46,7 +49,8 @@ int RunSeek(const std::vector<std::string>& args) {
   const StreamInfo& info = source.info();
   const ReaderApi& api = source.api();
   if (parsed.Has("--chapter") && target > info.chapterCount)
-    return UsageError(kCommand, "the source has " + std::to_string(info.chapterCount) + " chapter(s)");
+    return UsageError(kCommand,
+                      "the source has " + std::to_string(info.chapterCount) + " chapter(s)");
 
   int32_t remaining;
   if (parsed.Has("--percent"))
@@ -60,7 +64,8 @@ int RunSeek(const std::vector<std::string>& args) {
   const AudioFacts audio = DescribeAudio(info);
 
   std::printf("seek:         %s\n", how.c_str());
-  std::printf("landed on:    frame %d, %s (frame / fps)\n", landed, ClockTime(fps > 0 ? landed / fps : 0).c_str());
+  std::printf("landed on:    frame %d, %s (frame / fps)\n", landed,
+              ClockTime(fps > 0 ? landed / fps : 0).c_str());
 
   // The first frame after a seek is the keyframe it landed on.
   std::vector<std::string> lines;
@@ -71,16 +76,21 @@ int RunSeek(const std::vector<std::string>& args) {
       std::printf("keyframe:     %zu bytes, md5 %s\n", size, Md5::Hex(data, size).c_str());
       first = false;
     }
-    if (frames > 0) lines.push_back(FrameMd5Line(landed + static_cast<int64_t>(lines.size()), data, size));
+    if (frames > 0)
+      lines.push_back(FrameMd5Line(landed + static_cast<int64_t>(lines.size()), data, size));
     return true;
   };
   pump.Run(false, frames > 0 ? frames : 1);
   if (first) std::printf("keyframe:     none (the video ended)\n");
   if (audio.present) {
     const double position =
-        audio.bytesPerSecond > 0 ? (static_cast<double>(info.totalAudioBytes) - remaining) / audio.bytesPerSecond : 0;
-    std::printf("audio:        %d bytes remain after the seek (of %d); position about %s (from the remaining bytes)\n",
-                remaining, info.totalAudioBytes, ClockTime(position).c_str());
+        audio.bytesPerSecond > 0
+            ? (static_cast<double>(info.totalAudioBytes) - remaining) / audio.bytesPerSecond
+            : 0;
+    std::printf(
+        "audio:        %d bytes remain after the seek (of %d); position about %s (from the "
+        "remaining bytes)\n",
+        remaining, info.totalAudioBytes, ClockTime(position).c_str());
   } else {
     std::printf("audio:        none\n");
   }

@@ -39,7 +39,8 @@ const char* UsageText() {
 }
 
 int UsageError(const std::string& command, const std::string& message) {
-  std::fprintf(stderr, "ogmdecaps %s: %s\n(ogmdecaps --help shows the usage)\n", command.c_str(), message.c_str());
+  std::fprintf(stderr, "ogmdecaps %s: %s\n(ogmdecaps --help shows the usage)\n", command.c_str(),
+               message.c_str());
   return kExitUsage;
 }
 

@@ -29,8 +29,9 @@ std::string FrameMd5Columns() { return "#stream#, dts,        pts, duration,    
 
 std::string FrameMd5Line(int64_t frameNumber, const uint8_t* data, size_t size) {
   char text[160];
-  std::snprintf(text, sizeof text, "0, %10lld, %10lld, %8d, %8zu, %s\n", static_cast<long long>(frameNumber),
-                static_cast<long long>(frameNumber), 1, size, Md5::Hex(data, size).c_str());
+  std::snprintf(text, sizeof text, "0, %10lld, %10lld, %8d, %8zu, %s\n",
+                static_cast<long long>(frameNumber), static_cast<long long>(frameNumber), 1, size,
+                Md5::Hex(data, size).c_str());
   return text;
 }
 

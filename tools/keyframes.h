@@ -10,10 +10,10 @@
 namespace cli {
 
 enum class Mpeg4Frame {
-  kIntra,       // the first VOP is an I-VOP
-  kPredicted,   // the first VOP is a P-, B- or S-VOP
-  kHeadersOnly, // VOS/VO/VOL headers but no VOP (a configuration frame)
-  kUnknown,     // no start code found (empty or dropped frame, damage)
+  kIntra,        // the first VOP is an I-VOP
+  kPredicted,    // the first VOP is a P-, B- or S-VOP
+  kHeadersOnly,  // VOS/VO/VOL headers but no VOP (a configuration frame)
+  kUnknown,      // no start code found (empty or dropped frame, damage)
 };
 
 // Looks at the first VOP start code (00 00 01 B6): the two bits after it are

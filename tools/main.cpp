@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
       continue;
     }
     args.push_back(a);
-    if (command.empty() && (a == "--library" || a == "--timeout") && i + 1 < argc) args.push_back(argv[++i]);
+    if (command.empty() && (a == "--library" || a == "--timeout") && i + 1 < argc)
+      args.push_back(argv[++i]);
   }
   if (command.empty()) {
     std::fputs(UsageText(), stderr);

@@ -40,7 +40,8 @@ void Md5::Block(const uint8_t* block) {
   uint32_t m[16];
   for (int i = 0; i < 16; ++i)
     m[i] = static_cast<uint32_t>(block[4 * i]) | static_cast<uint32_t>(block[4 * i + 1]) << 8 |
-           static_cast<uint32_t>(block[4 * i + 2]) << 16 | static_cast<uint32_t>(block[4 * i + 3]) << 24;
+           static_cast<uint32_t>(block[4 * i + 2]) << 16 |
+           static_cast<uint32_t>(block[4 * i + 3]) << 24;
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   for (int i = 0; i < 64; ++i) {
     uint32_t f;

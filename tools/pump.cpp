@@ -4,7 +4,8 @@
 
 namespace cli {
 
-AudioPuller::AudioPuller(const ReaderApi& api, const StreamInfo& info, bool exactTail, int32_t rawChunk)
+AudioPuller::AudioPuller(const ReaderApi& api, const StreamInfo& info, bool exactTail,
+                         int32_t rawChunk)
     : api_(api), facts_(DescribeAudio(info)), exactTail_(exactTail), rawChunk_(rawChunk) {
   const uint64_t total = info.totalAudioBytes > 0 ? static_cast<uint64_t>(info.totalAudioBytes) : 0;
   // totalAudioBytes is the header's average rate times the video length: the

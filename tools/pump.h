@@ -26,7 +26,8 @@ class AudioPuller {
   // exactTail: raw audio is asked for in small requests near its end, so no
   // bytes are lost there (a raw request the stream cannot fill returns 0 and
   // drops what it had). Costs many calls over the last stretch.
-  AudioPuller(const ReaderApi& api, const StreamInfo& info, bool exactTail, int32_t rawChunk = 4096);
+  AudioPuller(const ReaderApi& api, const StreamInfo& info, bool exactTail,
+              int32_t rawChunk = 4096);
   // Bytes in buffer() (> 0), or 0 when the audio ended.
   int32_t Read();
   const uint8_t* buffer() const { return buffer_.data(); }

@@ -98,7 +98,8 @@ bool OpenSource::Open(const std::string& name, bool useCache, int openArg) {
   Close();
   const std::u16string wide = Utf8ToUtf16(name);
   void* result = nullptr;
-  if (api_.open(wide.c_str(), useCache ? 1 : 0, openArg, &result) != 1 || result == nullptr) return false;
+  if (api_.open(wide.c_str(), useCache ? 1 : 0, openArg, &result) != 1 || result == nullptr)
+    return false;
   info_ = static_cast<const StreamInfo*>(result);
   open_ = true;
   return true;

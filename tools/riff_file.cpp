@@ -41,8 +41,8 @@ void RiffFile::U16(uint16_t v) {
 }
 
 void RiffFile::U32(uint32_t v) {
-  const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-                        static_cast<uint8_t>(v >> 24)};
+  const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                        static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
   Bytes(b, 4);
 }
 

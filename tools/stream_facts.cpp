@@ -13,7 +13,9 @@ Rational FrameRateRational(double fps) {
   if (unit < 1 || unit > 4e9) return {0, 1};
   // A candidate num/den fits when a muxer writing it would have stored this
   // unit (rounded or truncated: within one of 10000000 x den / num).
-  auto fits = [unit](double num, double den) { return num >= 1 && std::fabs(unit - 1e7 * den / num) < 1; };
+  auto fits = [unit](double num, double den) {
+    return num >= 1 && std::fabs(unit - 1e7 * den / num) < 1;
+  };
   const double whole = std::round(fps);
   if (fits(whole, 1)) return {static_cast<uint32_t>(whole), 1};
   const double ntsc = std::round(fps * 1.001);
@@ -61,9 +63,9 @@ bool OneOf(const std::string& s, std::initializer_list<const char*> names) {
 }  // namespace
 
 bool IsMpeg4Visual(const std::string& fourcc) {
-  return OneOf(Upper(fourcc), {"XVID", "XVIX", "DIVX", "DX50", "FMP4", "MP4V", "M4S2", "MP4S", "3IV2", "RMP4",
-                               "SEDG", "DM4V", "UMP4", "WV1F", "BLZ0", "DXGM", "DIGI", "EPHV", "HDX4", "SMP4",
-                               "SN40", "EM4A", "M4CC", "WAWV"});
+  return OneOf(Upper(fourcc), {"XVID", "XVIX", "DIVX", "DX50", "FMP4", "MP4V", "M4S2", "MP4S",
+                               "3IV2", "RMP4", "SEDG", "DM4V", "UMP4", "WV1F", "BLZ0", "DXGM",
+                               "DIGI", "EPHV", "HDX4", "SMP4", "SN40", "EM4A", "M4CC", "WAWV"});
 }
 
 std::string FfmpegCodecName(const std::string& fourcc) {
@@ -91,13 +93,20 @@ std::string FfmpegCodecName(const std::string& fourcc) {
 
 std::string AudioFormatName(int32_t tag) {
   switch (tag) {
-    case 0: return "Vorbis (PCM)";
-    case 0x0001: return "PCM";
-    case 0x0050: return "MPEG audio";
-    case 0x0055: return "MP3";
-    case 0x00FF: return "AAC";
-    case 0x2000: return "AC3";
-    case 0x2001: return "DTS";
+    case 0:
+      return "Vorbis (PCM)";
+    case 0x0001:
+      return "PCM";
+    case 0x0050:
+      return "MPEG audio";
+    case 0x0055:
+      return "MP3";
+    case 0x00FF:
+      return "AAC";
+    case 0x2000:
+      return "AC3";
+    case 0x2001:
+      return "DTS";
     default: {
       char text[16];
       std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(tag) & 0xFFFFu);
@@ -124,7 +133,8 @@ AudioFacts DescribeAudio(const StreamInfo& info) {
     a.channels = info.audioParamB;
     a.present = true;
     const double duration = DurationSeconds(info);
-    a.bytesPerSecond = duration > 0 && info.totalAudioBytes > 0 ? info.totalAudioBytes / duration : 0.0;
+    a.bytesPerSecond =
+        duration > 0 && info.totalAudioBytes > 0 ? info.totalAudioBytes / duration : 0.0;
   }
   if (!a.present) a.vorbis = false;
   a.name = AudioFormatName(info.audioFormat);

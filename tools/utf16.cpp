@@ -75,7 +75,8 @@ std::string Utf16ToUtf8(const char16_t* text, size_t maxUnits) {
   if (text == nullptr) return out;
   for (size_t i = 0; i < maxUnits && text[i] != 0; ++i) {
     const char32_t u = text[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < maxUnits && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < maxUnits && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
       AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
       ++i;
     } else if (u >= 0xD800 && u <= 0xDFFF) {

@@ -4,7 +4,8 @@ namespace cli {
 
 bool WavWriter::Open(const std::string& path, const WavFormat& format, std::string* error) {
   format_ = format;
-  if (format.channels == 0 || format.rate == 0 || format.bitsPerSample == 0 || format.bitsPerSample % 8 != 0) {
+  if (format.channels == 0 || format.rate == 0 || format.bitsPerSample == 0 ||
+      format.bitsPerSample % 8 != 0) {
     *error = "no PCM layout for a WAV file (channels, rate, bits per sample)";
     return false;
   }

@@ -8,6 +8,7 @@
 // is the best of three passes over a file the first pass left in the page
 // cache.
 #include <dlfcn.h>
+#include <ogmdecaps/ogmdecaps.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include <ogmdecaps/ogmdecaps.h>
 #include "platform/charset.h"
 
 namespace {
@@ -95,16 +95,20 @@ int main(int argc, char** argv) {
   const int64_t size = FileSize(path);
   std::printf("file: %s, %.1f MB, reads of 4096 bytes, best of %d\n", path.c_str(), size / 1e6,
               kPasses);
-  struct Row { const char* what; double rate; } rows[] = {
-      {"cat > /dev/null", CatRate(path, size)},
-      {"Ravel", PluginRate("Ravel", path, size)},
-      {"RavelCache", PluginRate("RavelCache", path, size)},
-      {"RavelHTTP", argc > 2 ? PluginRate("RavelHTTP", argv[2], size) : -1}};
+  struct Row {
+    const char* what;
+    double rate;
+  } rows[] = {{"cat > /dev/null", CatRate(path, size)},
+              {"Ravel", PluginRate("Ravel", path, size)},
+              {"RavelCache", PluginRate("RavelCache", path, size)},
+              {"RavelHTTP", argc > 2 ? PluginRate("RavelHTTP", argv[2], size) : -1}};
   int failed = 0;
   for (const Row& row : rows) {
     if (row.rate < 0 && (argc > 2 || std::string(row.what) != "RavelHTTP")) ++failed;
-    if (row.rate < 0) std::printf("%-16s %10s\n", row.what, "failed/skipped");
-    else std::printf("%-16s %10.0f MB/s\n", row.what, row.rate);
+    if (row.rate < 0)
+      std::printf("%-16s %10s\n", row.what, "failed/skipped");
+    else
+      std::printf("%-16s %10.0f MB/s\n", row.what, row.rate);
   }
   return failed == 0 ? 0 : 1;
 }

@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
       continue;
     }
     if (serial < 0) {
-      if (!ogg_page_bos(&page) || page.body_len < 7 || memcmp(page.body, "\x01vorbis", 7) != 0) continue;
+      if (!ogg_page_bos(&page) || page.body_len < 7 || memcmp(page.body, "\x01vorbis", 7) != 0)
+        continue;
       serial = ogg_page_serialno(&page);
       ogg_stream_init(&stream, serial);
     }

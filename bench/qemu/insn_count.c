@@ -83,7 +83,8 @@ static void OnExit(qemu_plugin_id_t id, void* userdata) {
   if (profilePath[0] != 0 && (f = fopen(profilePath, "w")) != NULL) {
     for (i = 0; i < blockCount; ++i) {
       const Block* b = &chunks[i / kChunkBlocks][i % kChunkBlocks];
-      if (b->runs != 0) fprintf(f, "%" PRIx64 " %" PRIu64 " %" PRIu64 "\n", b->vaddr, b->insns, b->runs);
+      if (b->runs != 0)
+        fprintf(f, "%" PRIx64 " %" PRIu64 " %" PRIu64 "\n", b->vaddr, b->insns, b->runs);
     }
     fclose(f);
   }

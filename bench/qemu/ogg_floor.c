@@ -106,7 +106,8 @@ static void Seeks(FILE* f, int count) {
         long n;
         const int r = ogg_stream_packetout(StreamFor(0), &packet);
         if (r == 0) break;
-        if (r < 0 || packet.bytes < 1 || (packet.packet[0] & 1) || !(packet.packet[0] & 8)) continue;
+        if (r < 0 || packet.bytes < 1 || (packet.packet[0] & 1) || !(packet.packet[0] & 8))
+          continue;
         n = Payload(&packet, &data);
         if (n > 0 && n <= (long)sizeof out) memcpy(out, data, (size_t)n);
         done = 1;

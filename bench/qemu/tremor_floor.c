@@ -7,9 +7,9 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <tremor/ivorbiscodec.h>
 
 #include "bench_common.h"
-#include <tremor/ivorbiscodec.h>
 
 enum { kChunk = 4096 };
 
@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     }
     if (serial < 0) {
       /* A BOS page whose first packet is a Vorbis identification header. */
-      if (!ogg_page_bos(&page) || page.body_len < 7 || memcmp(page.body, "\x01vorbis", 7) != 0) continue;
+      if (!ogg_page_bos(&page) || page.body_len < 7 || memcmp(page.body, "\x01vorbis", 7) != 0)
+        continue;
       serial = ogg_page_serialno(&page);
       ogg_stream_init(&stream, serial);
     }

@@ -1,10 +1,10 @@
 #include "plugins/common/posix_file.h"
 
-#include <cerrno>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 std::unique_ptr<PosixFile> PosixFile::Open(const std::string& path) {
   if (path.empty()) return nullptr;

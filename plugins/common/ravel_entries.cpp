@@ -40,10 +40,17 @@ int32_t SeekSource(int32_t offset, int32_t origin) {
   if (!source) return 0;
   int64_t base = 0;
   switch (origin) {
-    case 0: base = 0; break;
-    case 1: base = source->Position(); break;
-    case 2: base = source->Length(); break;
-    default: return 0;
+    case 0:
+      base = 0;
+      break;
+    case 1:
+      base = source->Position();
+      break;
+    case 2:
+      base = source->Length();
+      break;
+    default:
+      return 0;
   }
   const int64_t target = base + offset;
   if (target < 0 || target > source->Length()) return 0;

@@ -26,8 +26,8 @@ class ReadAheadCache {
   RandomAccess& source_;
   int64_t length_;
   std::vector<unsigned char> window_;
-  int64_t start_ = 0;   // offset of window_[0]
-  size_t filled_ = 0;   // valid bytes in window_
+  int64_t start_ = 0;  // offset of window_[0]
+  size_t filled_ = 0;  // valid bytes in window_
 };
 
 #endif

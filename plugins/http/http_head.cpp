@@ -65,7 +65,8 @@ void HttpHead::Line(std::string_view line) {
     return;
   }
   const size_t colon = line.find(':');
-  if (colon != std::string_view::npos) Field(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+  if (colon != std::string_view::npos)
+    Field(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
 }
 
 void HttpHead::Field(std::string_view name, std::string_view value) {

@@ -166,8 +166,8 @@ size_t HttpSource::OnBody(char* data, size_t size, size_t count, void* self) {
   size_t skip = static_cast<size_t>(std::min<int64_t>(source->skip_, bytes));
   source->skip_ -= skip;
   // Bytes past the length the source reported are not part of it.
-  const size_t take = static_cast<size_t>(
-      std::min<int64_t>(bytes - skip, source->length_ - source->received_));
+  const size_t take =
+      static_cast<size_t>(std::min<int64_t>(bytes - skip, source->length_ - source->received_));
   if (source->heldFrom_ == source->held_.size()) {
     source->held_.clear();
     source->heldFrom_ = 0;

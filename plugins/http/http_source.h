@@ -20,12 +20,12 @@
 #ifndef OGMDECAPS_PLUGINS_HTTP_HTTP_SOURCE_H
 #define OGMDECAPS_PLUGINS_HTTP_HTTP_SOURCE_H
 
+#include <curl/curl.h>
+
 #include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <curl/curl.h>
 
 #include "plugins/common/source.h"
 #include "plugins/http/http_head.h"
@@ -36,8 +36,7 @@ class HttpSource final : public Source {
   // head. readAhead bounds the received bytes held for the reader. nullptr
   // when the server cannot be reached, answers with an error, or gives no
   // length.
-  static std::shared_ptr<HttpSource> Open(const std::string& url, size_t readAhead,
-                                          int timeoutMs);
+  static std::shared_ptr<HttpSource> Open(const std::string& url, size_t readAhead, int timeoutMs);
   ~HttpSource() override;
   HttpSource(const HttpSource&) = delete;
   HttpSource& operator=(const HttpSource&) = delete;

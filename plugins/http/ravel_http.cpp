@@ -6,8 +6,9 @@
 #include "plugins/http/http_source.h"
 
 RAVEL_EXPORT int32_t RavelOpen(const char16_t* name, int32_t, int32_t, int32_t c, int32_t d) {
-  return OpenSource(
-      [name, c, d] { return HttpSource::Open(UrlFromName(name), ReadAheadBytes(c), TimeoutMs(d)); });
+  return OpenSource([name, c, d] {
+    return HttpSource::Open(UrlFromName(name), ReadAheadBytes(c), TimeoutMs(d));
+  });
 }
 
 RAVEL_EXPORT int32_t RavelRead(void* buffer, int32_t count) { return ReadSource(buffer, count); }

@@ -32,10 +32,10 @@ static void Check(int ok, const char* what, long long got, long long want, int l
     fprintf(stderr, "abi32_test.c:%d: %s: got %lld, want %lld\n", line, what, got, want);
   }
 }
-#define CHECK_EQ(got, want, what)                                                            \
-  do {                                                                                       \
-    long long g_ = (long long)(got), w_ = (long long)(want);                                 \
-    Check(g_ == w_, what, g_, w_, __LINE__);                                                 \
+#define CHECK_EQ(got, want, what)                            \
+  do {                                                       \
+    long long g_ = (long long)(got), w_ = (long long)(want); \
+    Check(g_ == w_, what, g_, w_, __LINE__);                 \
   } while (0)
 #define CHECK(cond, what) Check((cond) != 0, what, 0, 1, __LINE__)
 
@@ -81,7 +81,8 @@ static void CheckDeclaredLayout(void) {
       {"closeIfStalled", offsetof(ReaderFunctions, closeIfStalled), 10},
   };
   size_t i;
-  for (i = 0; i < sizeof info / sizeof info[0]; ++i) CHECK_EQ(info[i].offset, info[i].want, info[i].name);
+  for (i = 0; i < sizeof info / sizeof info[0]; ++i)
+    CHECK_EQ(info[i].offset, info[i].want, info[i].name);
   CHECK_EQ(sizeof(ChapterName), 100, "sizeof(ChapterName)");
   CHECK_EQ(sizeof(StreamInfo), 10072, "sizeof(StreamInfo)");
   CHECK_EQ(_Alignof(StreamInfo), 8, "alignof(StreamInfo)");
@@ -101,7 +102,8 @@ static void CheckDeclaredLayout(void) {
 
 static int32_t RawI32(const void* base, size_t offset) {
   const unsigned char* p = (const unsigned char*)base + offset;
-  return (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24);
+  return (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 |
+                   (uint32_t)p[3] << 24);
 }
 
 static double RawF64(const void* base, size_t offset) {
@@ -157,7 +159,8 @@ static int WritePages(FILE* f, ogg_stream_state* os, int flush) {
   return 1;
 }
 
-static int PacketIn(ogg_stream_state* os, unsigned char* data, size_t bytes, int bos, int64_t granule) {
+static int PacketIn(ogg_stream_state* os, unsigned char* data, size_t bytes, int bos,
+                    int64_t granule) {
   ogg_packet op;
   memset(&op, 0, sizeof op);
   op.packet = data;
@@ -168,8 +171,8 @@ static int PacketIn(ogg_stream_state* os, unsigned char* data, size_t bytes, int
 }
 
 /* The 57-byte stream header: type byte 1, then the record. */
-static void StreamHeaderPacket(unsigned char h[57], const char* type, const char* subtype, int64_t timeUnit,
-                               int64_t samplesPerUnit) {
+static void StreamHeaderPacket(unsigned char h[57], const char* type, const char* subtype,
+                               int64_t timeUnit, int64_t samplesPerUnit) {
   memset(h, 0, 57);
   h[0] = 1;
   memcpy(h + 1, type, strlen(type));
@@ -232,13 +235,16 @@ static int WriteSample(const char* path) {
 
   for (c = 0; c < kChapters; ++c) {
     snprintf(chapterText[2 * c], sizeof chapterText[0], "CHAPTER%02d=%s", c + 1, kChapterTimes[c]);
-    snprintf(chapterText[2 * c + 1], sizeof chapterText[0], "CHAPTER%02dNAME=%s", c + 1, kChapterNames[c]);
+    snprintf(chapterText[2 * c + 1], sizeof chapterText[0], "CHAPTER%02dNAME=%s", c + 1,
+             kChapterNames[c]);
     chapterComments[2 * c] = chapterText[2 * c];
     chapterComments[2 * c + 1] = chapterText[2 * c + 1];
   }
-  ok = ok && PacketIn(&video, comment, CommentPacket(comment, chapterComments, 2 * kChapters), 0, 0) &&
+  ok = ok &&
+       PacketIn(&video, comment, CommentPacket(comment, chapterComments, 2 * kChapters), 0, 0) &&
        WritePages(f, &video, 1);
-  ok = ok && PacketIn(&audio, comment, CommentPacket(comment, NULL, 0), 0, 0) && WritePages(f, &audio, 1);
+  ok = ok && PacketIn(&audio, comment, CommentPacket(comment, NULL, 0), 0, 0) &&
+       WritePages(f, &audio, 1);
 
   /* Every frame a keyframe on a page of its own; the audio that starts
    * before the next frame follows it. Granules are start positions. */
@@ -250,7 +256,8 @@ static int WriteSample(const char* path) {
       memset(packet, 0xA0 + (int)(audioSample / kAudioPacketSamples % 16), kAudioPacketBytes + 3);
       packet[0] = 0x88;
       PutLe(packet + 1, kAudioPacketSamples, 2);
-      ok = PacketIn(&audio, packet, kAudioPacketBytes + 3, 0, audioSample) && WritePages(f, &audio, 1);
+      ok = PacketIn(&audio, packet, kAudioPacketBytes + 3, 0, audioSample) &&
+           WritePages(f, &audio, 1);
       audioSample += kAudioPacketSamples;
     }
   }
@@ -276,7 +283,8 @@ static void CheckTableFill(void* lib, InitFn init, unsigned char* table) {
   const size_t slot = sizeof(void*);
   int n, m;
   memset(table, 0xA5, 11 * slot);
-  CHECK(init((ReaderFunctions*)table) == (ReaderFunctions*)table, "InitializeReader returns the table");
+  CHECK(init((ReaderFunctions*)table) == (ReaderFunctions*)table,
+        "InitializeReader returns the table");
   for (n = 0; n < kExportedSlots; ++n) {
     void* want = dlsym(lib, kExported[n]);
     CHECK(want != NULL, kExported[n]);
@@ -288,7 +296,8 @@ static void CheckTableFill(void* lib, InitFn init, unsigned char* table) {
   for (n = 7; n <= 10; n += (n == 8 ? 2 : 1)) {
     CHECK(RawSlot(table, n) != NULL, "table-only slot filled");
     for (m = 0; m < 11; ++m)
-      if (m != n && m != 9) CHECK(RawSlot(table, n) != RawSlot(table, m), "table-only slot distinct");
+      if (m != n && m != 9)
+        CHECK(RawSlot(table, n) != RawSlot(table, m), "table-only slot distinct");
   }
 }
 
@@ -319,7 +328,8 @@ static void CheckOpenSource(const unsigned char* table, const char* path) {
   memcpy(&closeIfStalled, table + 10 * sizeof(void*), sizeof closeIfStalled);
 
   CHECK_EQ(alwaysTrue(), 1, "slot 7 returns 1");
-  for (i = 0; path[i] != 0 && i + 1 < sizeof name / sizeof name[0]; ++i) name[i] = (char16_t)(unsigned char)path[i];
+  for (i = 0; path[i] != 0 && i + 1 < sizeof name / sizeof name[0]; ++i)
+    name[i] = (char16_t)(unsigned char)path[i];
   name[i] = 0;
   CHECK_EQ(open(name, 0, 0, &result), 1, "slot 0 opens the sample");
   if (result == NULL || frame == NULL) {
@@ -338,7 +348,8 @@ static void CheckOpenSource(const unsigned char* table, const char* path) {
   CHECK_EQ(RawI32(info, 44), kAudioRate, "audioParamA at 44");
   CHECK_EQ(RawI32(info, 48), kAudioChannels, "audioParamB at 48");
   total = RawI32(info, 56);
-  CHECK_EQ(total, (int32_t)((double)kFrames / kFps * kAudioBytesPerSecond), "totalAudioBytes at 56");
+  CHECK_EQ(total, (int32_t)((double)kFrames / kFps * kAudioBytesPerSecond),
+           "totalAudioBytes at 56");
   CHECK_EQ(RawI32(info, 68), kChapters, "chapterCount at 68");
   for (c = 0; c < kChapters; ++c) {
     const size_t at = 72 + 100 * (size_t)c;
@@ -355,7 +366,8 @@ static void CheckOpenSource(const unsigned char* table, const char* path) {
     CHECK_EQ(nextVideoFrame(frame, 0), (long long)FrameBytes((int)i), "slot 2 frame size");
     CHECK_EQ(frame[0], i, "slot 2 frame content");
     current = RawI32(info, 32);
-    CHECK(getProgress() == (double)current * 100.0 / (double)kFrames, "currentFrame at 32 behind the progress");
+    CHECK(getProgress() == (double)current * 100.0 / (double)kFrames,
+          "currentFrame at 32 behind the progress");
   }
   CHECK(RawI32(info, 32) > 0, "currentFrame moved");
 
@@ -389,7 +401,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: abi32_test LIBRARY\n");
     return 2;
   }
-  printf("pointer size %u, StreamInfo %u bytes\n", (unsigned)sizeof(void*), (unsigned)sizeof(StreamInfo));
+  printf("pointer size %u, StreamInfo %u bytes\n", (unsigned)sizeof(void*),
+         (unsigned)sizeof(StreamInfo));
   CheckDeclaredLayout();
 
   lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);

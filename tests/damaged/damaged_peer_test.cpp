@@ -51,7 +51,8 @@ Delivery Read(const Bytes& file) {
   if (d.opened == 1) {
     std::vector<uint8_t> buf(1 << 20);
     int32_t n;
-    while ((n = NextVideoFrameEntry(buf.data())) >= 0) d.frames.emplace_back(buf.begin(), buf.begin() + n);
+    while ((n = NextVideoFrameEntry(buf.data())) >= 0)
+      d.frames.emplace_back(buf.begin(), buf.begin() + n);
     while ((n = ReadAudioEntry(buf.data(), 4096)) > 0) d.audioBytes += n;
   }
   CloseEntry();
@@ -72,7 +73,8 @@ bool InOrderSubset(const std::vector<Bytes>& got, const std::vector<Bytes>& want
 
 // Overwrites bytes of a page and puts a matching CRC on it, so the damage
 // reaches the demultiplexer instead of being dropped by the sync layer.
-Bytes OverwriteKeepingCrc(const Bytes& file, const PageInfo& page, size_t offset, const Bytes& bytes) {
+Bytes OverwriteKeepingCrc(const Bytes& file, const PageInfo& page, size_t offset,
+                          const Bytes& bytes) {
   Bytes out = ogmtest::Overwrite(file, page.offset + offset, bytes);
   ogg_page og;
   og.header = out.data() + page.offset;
@@ -89,8 +91,10 @@ size_t MiddlePage(const std::vector<PageInfo>& pages, int32_t serial, size_t fil
   size_t best = 0;
   size_t bestDistance = SIZE_MAX;
   for (size_t i = 0; i < pages.size(); ++i) {
-    if (pages[i].serial != serial || pages[i].packetsCompleted == 0 || (pages[i].flags & 2)) continue;
-    const size_t distance = pages[i].offset > fileSize / 2 ? pages[i].offset - fileSize / 2 : fileSize / 2 - pages[i].offset;
+    if (pages[i].serial != serial || pages[i].packetsCompleted == 0 || (pages[i].flags & 2))
+      continue;
+    const size_t distance = pages[i].offset > fileSize / 2 ? pages[i].offset - fileSize / 2
+                                                           : fileSize / 2 - pages[i].offset;
     if (distance < bestDistance) {
       best = i;
       bestDistance = distance;
@@ -108,7 +112,8 @@ class DamagedPeerFiles : public ::testing::Test {
     const std::string video = ogmtest::MakePeerAvi(d, kSeconds, kFps, kFps);
     const std::string mp3 = ogmtest::MakePeerMp3(d, kSeconds);
     const std::string vorbis = ogmtest::MakePeerVorbisOgg(d, kSeconds);
-    for (const auto& [name, audio] : {std::pair<std::string, std::string>{"mp3", mp3}, {"vorbis", vorbis}}) {
+    for (const auto& [name, audio] :
+         {std::pair<std::string, std::string>{"mp3", mp3}, {"vorbis", vorbis}}) {
       if (video.empty() || audio.empty()) continue;
       const std::string ogm = ogmtest::MakePeerOgm(d, name + ".ogm", {video, audio});
       if (ogm.empty()) continue;
@@ -124,7 +129,8 @@ class DamagedPeerFiles : public ::testing::Test {
   }
   static void TearDownTestSuite() { delete dir_; }
   void SetUp() override {
-    if (!ogmtest::HaveFfmpeg() || !ogmtest::HaveOgmmerge()) GTEST_SKIP() << "needs ffmpeg and ogmmerge";
+    if (!ogmtest::HaveFfmpeg() || !ogmtest::HaveOgmmerge())
+      GTEST_SKIP() << "needs ffmpeg and ogmmerge";
     ASSERT_EQ(peers_.size(), 2u) << "the peer files could not be made or read";
   }
 
@@ -173,13 +179,15 @@ std::vector<Damage> Damages() {
     };
   };
   list.push_back({"cut inside the first page", Expect::kRefused,
-                  [](const Peer& p, const std::vector<PageInfo>&, size_t*) { return ogmtest::Truncate(p.file, 40); }});
+                  [](const Peer& p, const std::vector<PageInfo>&, size_t*) {
+                    return ogmtest::Truncate(p.file, 40);
+                  }});
   list.push_back({"cut after the first pages", Expect::kOpenOrRefuse,
                   [](const Peer& p, const std::vector<PageInfo>& pages, size_t*) {
                     return ogmtest::Truncate(p.file, pages[3].offset + pages[3].size / 2);
                   }});
-  for (const auto& [name, share] : {std::pair<const char*, double>{"10%", 0.1}, {"50%", 0.5}, {"90%", 0.9},
-                                     {"99.9%", 0.999}})
+  for (const auto& [name, share] :
+       {std::pair<const char*, double>{"10%", 0.1}, {"50%", 0.5}, {"90%", 0.9}, {"99.9%", 0.999}})
     list.push_back({std::string("cut at ") + name, Expect::kPrefix, cut(share)});
   list.push_back({"video header bytes overwritten", Expect::kRefused,
                   [](const Peer& p, const std::vector<PageInfo>& pages, size_t*) {
@@ -204,7 +212,8 @@ std::vector<Damage> Damages() {
   list.push_back({"comment packet garbled, CRC kept", Expect::kOpenOrRefuse,
                   [](const Peer& p, const std::vector<PageInfo>& pages, size_t*) {
                     for (size_t i = 2; i < pages.size(); ++i)
-                      if (pages[i].serial == 0) return OverwriteKeepingCrc(p.file, pages[i], 28 + 8, Bytes(8, 0xEE));
+                      if (pages[i].serial == 0)
+                        return OverwriteKeepingCrc(p.file, pages[i], 28 + 8, Bytes(8, 0xEE));
                     return p.file;
                   }});
   list.push_back({"video data page CRC broken", Expect::kLosesPages,
@@ -253,7 +262,8 @@ std::vector<Damage> Damages() {
                   [audioSpan](const Peer& p, const std::vector<PageInfo>& pages, size_t* lost) {
                     const size_t i = MiddlePage(pages, 1, p.file.size());
                     *lost = audioSpan(p, pages, i);
-                    return OverwriteKeepingCrc(p.file, pages[i], 27 + pages[i].size / 3, Bytes(64, 0x5A));
+                    return OverwriteKeepingCrc(p.file, pages[i], 27 + pages[i].size / 3,
+                                               Bytes(64, 0x5A));
                   }});
   for (size_t junk : {1000u, 70000u})
     list.push_back({std::to_string(junk) + " junk bytes in front", Expect::kOpenOrRefuse,
@@ -277,9 +287,11 @@ TEST_F(DamagedPeerFiles, OpenOrRefuseCleanlyAndKeepEveryIntactFrame) {
       EXPECT_TRUE(d.opened == 0 || d.opened == 1);
       if (damage.expect == Expect::kReordered) {
         for (const Bytes& f : d.frames)
-          EXPECT_NE(std::find(peer.frames.begin(), peer.frames.end(), f), peer.frames.end()) << "a changed frame";
+          EXPECT_NE(std::find(peer.frames.begin(), peer.frames.end(), f), peer.frames.end())
+              << "a changed frame";
       } else {
-        EXPECT_TRUE(InOrderSubset(d.frames, peer.frames)) << "a frame came out changed or out of order";
+        EXPECT_TRUE(InOrderSubset(d.frames, peer.frames))
+            << "a frame came out changed or out of order";
       }
       switch (damage.expect) {
         case Expect::kRefused:
@@ -307,9 +319,9 @@ TEST_F(DamagedPeerFiles, OpenOrRefuseCleanlyAndKeepEveryIntactFrame) {
           break;
       }
       char line[256];
-      std::snprintf(line, sizeof line, "| %s | %s | %d | %zu/%zu | %lld/%lld |\n", peer.name.c_str(),
-                    damage.name.c_str(), d.opened, d.frames.size(), total, static_cast<long long>(d.audioBytes),
-                    static_cast<long long>(peer.audioBytes));
+      std::snprintf(line, sizeof line, "| %s | %s | %d | %zu/%zu | %lld/%lld |\n",
+                    peer.name.c_str(), damage.name.c_str(), d.opened, d.frames.size(), total,
+                    static_cast<long long>(d.audioBytes), static_cast<long long>(peer.audioBytes));
       table += line;
     }
   }

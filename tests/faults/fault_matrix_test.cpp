@@ -45,7 +45,8 @@ ogmtest::SimpleOgmOptions FileOptions(int frames) {
 // The frame index of a delivered frame, or -1 when it is not one of the file's.
 int GenuineFrame(const ogmtest::SimpleOgmOptions& o, const uint8_t* p, int32_t n) {
   if (n < 5) return -1;
-  const int index = static_cast<int>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+  const int index =
+      static_cast<int>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
   if (index < 0 || index >= o.frames) return -1;
   const Bytes expected = ogmtest::FramePayload(o, index);
   return expected == Bytes(p, p + n) ? index : -1;
@@ -118,7 +119,7 @@ RavelFaultStatsFn FaultMatrix::stats_ = nullptr;
 // What one cell did, as text for the table, and whether it kept the rules.
 struct Cell {
   std::string text;
-  std::string broken;  // empty: every check held
+  std::string broken;    // empty: every check held
   bool onTarget = true;  // a seek that landed where the fault-free run lands
 };
 
@@ -151,7 +152,8 @@ Cell WithWatchdog(const std::string& label, const std::function<Cell()>& fn, boo
   {
     std::unique_lock<std::mutex> lock(m);
     if (!cv.wait_for(lock, std::chrono::seconds(kWatchdogSeconds), [&] { return done; })) {
-      std::fprintf(stderr, "fault matrix: %s did not return within %d s\n", label.c_str(), kWatchdogSeconds);
+      std::fprintf(stderr, "fault matrix: %s did not return within %d s\n", label.c_str(),
+                   kWatchdogSeconds);
       std::abort();
     }
   }
@@ -181,7 +183,8 @@ Cell ReadVideo(const Context& c) {
     }
     ++count;
   }
-  cell.text = count == c.options.frames ? "all " + std::to_string(count) : "-1 after " + std::to_string(count);
+  cell.text = count == c.options.frames ? "all " + std::to_string(count)
+                                        : "-1 after " + std::to_string(count);
   return cell;
 }
 
@@ -191,7 +194,8 @@ Cell ReadAudio(const Context& c) {
   int32_t r;
   Cell cell;
   while ((r = ReadAudioEntry(buf.data(), kAudioRequest)) > 0) {
-    if (r != kAudioRequest || Bytes(buf.begin(), buf.end()) != ogmtest::RawAudio(offset, buf.size())) {
+    if (r != kAudioRequest ||
+        Bytes(buf.begin(), buf.end()) != ogmtest::RawAudio(offset, buf.size())) {
       cell.broken = "audio at " + std::to_string(offset) + " is not the file's";
       break;
     }
@@ -261,11 +265,13 @@ Cell AfterSeek(const Context& c, int32_t result, bool expectKeyframe) {
   }
   const double frameSeconds = index / 25.0;
   for (const ogmtest::AudioPacketRecord& p : c.file->audioPackets) {
-    if (Bytes(audio.begin(), audio.end()) != ogmtest::RawAudio(p.byteOffset, audio.size())) continue;
+    if (Bytes(audio.begin(), audio.end()) != ogmtest::RawAudio(p.byteOffset, audio.size()))
+      continue;
     const double packetSeconds = static_cast<double>(p.startSample) / c.options.audioRate;
     // The audio may start up to a frame or a packet away from the keyframe.
     if (packetSeconds < frameSeconds - 0.1 || packetSeconds > frameSeconds + 0.1)
-      cell.broken = "audio at " + std::to_string(packetSeconds) + " s, video at " + std::to_string(frameSeconds) + " s";
+      cell.broken = "audio at " + std::to_string(packetSeconds) + " s, video at " +
+                    std::to_string(frameSeconds) + " s";
     cell.text += " a:ok";
     return cell;
   }
@@ -314,22 +320,78 @@ TEST_F(FaultMatrix, EveryFaultAgainstEveryOperation) {
   junk = dir_->File("junk.bin");
   const std::vector<Row> rows = {
       {"none", {kFaultNone, 0, 0, nullptr}, 1, Reading::kAll, Seeking::kAsBaseline, false},
-      {"short reads (1..7 B)", {kFaultShortReads, 0, 7, nullptr}, 1, Reading::kAll, Seeking::kAsBaseline, false},
-      {"reads fail past 40%", {kFaultFailAfter, mid, 2, nullptr}, 1, Reading::kPrefix, Seeking::kGenuineOrEnd, false},
-      {"one read fails at 40%", {kFaultFailOnce, mid, 2, nullptr}, 1, Reading::kPrefix, Seeking::kGenuineOrEnd, false},
-      {"seek refused", {kFaultSeekRefused, 0, 0, nullptr}, 1, Reading::kAll, Seeking::kGenuine, false},
-      {"seek lands at half", {kFaultSeekElsewhere, 0, 0, nullptr}, 1, Reading::kAll, Seeking::kGenuine, false},
-      {"ends at 50%", {kFaultEndsEarly, size / 2, 0, nullptr}, 1, Reading::kPrefix, Seeking::kGenuineOrEnd, false},
-      {"other file on reopen", {kFaultChangedOnReopen, 0, 0, other.c_str()}, 1, Reading::kOtherFile,
-       Seeking::kGenuineOrEnd, false},
-      {"junk on reopen", {kFaultChangedOnReopen, 0, 0, junk.c_str()}, 0, Reading::kAll, Seeking::kGenuine, false},
-      {"reopen refused", {kFaultReopenRefused, 0, 0, nullptr}, 0, Reading::kAll, Seeking::kGenuine, false},
-      {"reads claim +1 B past 40%", {kFaultOverclaim, mid, 1, nullptr}, 1, Reading::kPrefix, Seeking::kGenuineOrEnd,
+      {"short reads (1..7 B)",
+       {kFaultShortReads, 0, 7, nullptr},
+       1,
+       Reading::kAll,
+       Seeking::kAsBaseline,
        false},
-      {"reads return -5 past 40%", {kFaultOverclaim, mid, -5, nullptr}, 1, Reading::kPrefix, Seeking::kGenuineOrEnd,
+      {"reads fail past 40%",
+       {kFaultFailAfter, mid, 2, nullptr},
+       1,
+       Reading::kPrefix,
+       Seeking::kGenuineOrEnd,
        false},
-      {"reads block past 40% until closed", {kFaultBlockAfter, mid, 2, nullptr}, 1, Reading::kPrefix,
-       Seeking::kGenuineOrEnd, true},
+      {"one read fails at 40%",
+       {kFaultFailOnce, mid, 2, nullptr},
+       1,
+       Reading::kPrefix,
+       Seeking::kGenuineOrEnd,
+       false},
+      {"seek refused",
+       {kFaultSeekRefused, 0, 0, nullptr},
+       1,
+       Reading::kAll,
+       Seeking::kGenuine,
+       false},
+      {"seek lands at half",
+       {kFaultSeekElsewhere, 0, 0, nullptr},
+       1,
+       Reading::kAll,
+       Seeking::kGenuine,
+       false},
+      {"ends at 50%",
+       {kFaultEndsEarly, size / 2, 0, nullptr},
+       1,
+       Reading::kPrefix,
+       Seeking::kGenuineOrEnd,
+       false},
+      {"other file on reopen",
+       {kFaultChangedOnReopen, 0, 0, other.c_str()},
+       1,
+       Reading::kOtherFile,
+       Seeking::kGenuineOrEnd,
+       false},
+      {"junk on reopen",
+       {kFaultChangedOnReopen, 0, 0, junk.c_str()},
+       0,
+       Reading::kAll,
+       Seeking::kGenuine,
+       false},
+      {"reopen refused",
+       {kFaultReopenRefused, 0, 0, nullptr},
+       0,
+       Reading::kAll,
+       Seeking::kGenuine,
+       false},
+      {"reads claim +1 B past 40%",
+       {kFaultOverclaim, mid, 1, nullptr},
+       1,
+       Reading::kPrefix,
+       Seeking::kGenuineOrEnd,
+       false},
+      {"reads return -5 past 40%",
+       {kFaultOverclaim, mid, -5, nullptr},
+       1,
+       Reading::kPrefix,
+       Seeking::kGenuineOrEnd,
+       false},
+      {"reads block past 40% until closed",
+       {kFaultBlockAfter, mid, 2, nullptr},
+       1,
+       Reading::kPrefix,
+       Seeking::kGenuineOrEnd,
+       true},
   };
   const std::vector<Column> columns = Columns();
   std::map<size_t, std::string> baseline;  // row "none", per column
@@ -359,7 +421,8 @@ TEST_F(FaultMatrix, EveryFaultAgainstEveryOperation) {
             if (opened != 1) {
               // Nothing may be left open: every entry answers as such.
               uint8_t b[16];
-              if (NextVideoFrameEntry(b) != -1 || ReadAudioEntry(b, 16) != 0 || SeekEntry(50, 0) != 0)
+              if (NextVideoFrameEntry(b) != -1 || ReadAudioEntry(b, 16) != 0 ||
+                  SeekEntry(50, 0) != 0)
                 out.broken = "entries answer as if open after a failed open";
               out.text = "-";
               return out;

@@ -52,7 +52,8 @@ std::string ToUtf8(const char16_t* name) {
 
 std::vector<uint8_t> Load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -75,8 +76,8 @@ __attribute__((visibility("default"))) void RavelFaultStats(RavelFaultCounters* 
   *out = s.counters;
 }
 
-__attribute__((visibility("default"))) int32_t RavelOpen(const char16_t* name, int32_t, int32_t, int32_t,
-                                                         int32_t) {
+__attribute__((visibility("default"))) int32_t RavelOpen(const char16_t* name, int32_t, int32_t,
+                                                         int32_t, int32_t) {
   State& s = S();
   std::lock_guard<std::mutex> lock(s.mutex);
   const int64_t number = ++s.counters.opens;
@@ -106,7 +107,8 @@ __attribute__((visibility("default"))) int32_t RavelRead(void* buffer, int32_t c
   }
   if (!s.counters.open || count <= 0) return 0;
   if (p.kind == kFaultFailAfter && fromThisOpen && s.position >= p.at) return 0;
-  if (p.kind == kFaultFailOnce && s.counters.opens == p.param && !s.failedOnce && s.readSinceOpen >= p.at) {
+  if (p.kind == kFaultFailOnce && s.counters.opens == p.param && !s.failedOnce &&
+      s.readSinceOpen >= p.at) {
     s.failedOnce = true;
     return 0;
   }
@@ -119,7 +121,8 @@ __attribute__((visibility("default"))) int32_t RavelRead(void* buffer, int32_t c
   if (n > 0) std::memcpy(buffer, s.data.data() + s.position, static_cast<size_t>(n));
   s.position += n;
   s.readSinceOpen += n;
-  if (p.kind == kFaultOverclaim && s.position - n >= p.at) return p.param < 0 ? p.param : count + p.param;
+  if (p.kind == kFaultOverclaim && s.position - n >= p.at)
+    return p.param < 0 ? p.param : count + p.param;
   return static_cast<int32_t>(n);
 }
 

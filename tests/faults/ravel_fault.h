@@ -14,16 +14,18 @@ extern "C" {
 
 enum RavelFaultKind {
   kFaultNone = 0,
-  kFaultShortReads,      /* each read hands out 1..param bytes */
-  kFaultFailAfter,       /* from the open numbered param on: reads at or past offset `at` return 0 */
-  kFaultFailOnce,        /* on the open numbered param, the first read after `at` bytes returns 0; later reads go on */
-  kFaultSeekRefused,     /* seeks return 0 and leave the position */
+  kFaultShortReads,  /* each read hands out 1..param bytes */
+  kFaultFailAfter,   /* from the open numbered param on: reads at or past offset `at` return 0 */
+  kFaultFailOnce,    /* on the open numbered param, the first read after `at` bytes returns 0; later
+                        reads go on */
+  kFaultSeekRefused, /* seeks return 0 and leave the position */
   kFaultSeekElsewhere,   /* seeks land at half the offset asked for and return 1 */
   kFaultEndsEarly,       /* the length reported is the file's, but the data ends at `at` */
   kFaultChangedOnReopen, /* the second and later opens serve the file at otherPath */
-  kFaultBlockAfter,      /* from open param on: reads at or past offset `at` block until RavelClose */
-  kFaultOverclaim,       /* reads at or past offset `at` report count + param (param < 0: that negative value) */
-  kFaultReopenRefused,   /* the second and later opens return 0 */
+  kFaultBlockAfter, /* from open param on: reads at or past offset `at` block until RavelClose */
+  kFaultOverclaim,  /* reads at or past offset `at` report count + param (param < 0: that negative
+                       value) */
+  kFaultReopenRefused, /* the second and later opens return 0 */
 };
 
 typedef struct RavelFaultPlan {

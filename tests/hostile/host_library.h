@@ -16,7 +16,8 @@ struct HostLibrary {
       ADD_FAILURE() << dlerror();
       return;
     }
-    auto init = reinterpret_cast<ReaderFunctions* (*)(ReaderFunctions*)>(dlsym(handle, "InitializeReader"));
+    auto init =
+        reinterpret_cast<ReaderFunctions* (*)(ReaderFunctions*)>(dlsym(handle, "InitializeReader"));
     frameRate = reinterpret_cast<double (*)()>(dlsym(handle, "AVIDecaps_FrameRate"));
     if (init == nullptr || frameRate == nullptr) {
       ADD_FAILURE() << "missing entries";
@@ -31,7 +32,8 @@ struct HostLibrary {
   StreamInfo* Open(const std::string& name, int32_t useCache = 0, int32_t openArg = 0) const {
     const std::u16string wide(name.begin(), name.end());
     void* result = nullptr;
-    return t.open(wide.c_str(), useCache, openArg, &result) == 1 ? static_cast<StreamInfo*>(result) : nullptr;
+    return t.open(wide.c_str(), useCache, openArg, &result) == 1 ? static_cast<StreamInfo*>(result)
+                                                                 : nullptr;
   }
 
   void* handle = nullptr;

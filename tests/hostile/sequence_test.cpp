@@ -62,7 +62,8 @@ TEST_F(HostileSequence, EntriesAfterCloseAndTwiceInARow) {
   EXPECT_EQ(info->frameCount, 100);
   EXPECT_EQ(info->width, raw_.width);
   ASSERT_EQ(lib_.Open(dir_->File("raw.ogm")), info);
-  EXPECT_EQ(lib_.t.nextVideoFrame(frame_.data(), 0), static_cast<int32_t>(ogmtest::FrameSize(raw_, 0)));
+  EXPECT_EQ(lib_.t.nextVideoFrame(frame_.data(), 0),
+            static_cast<int32_t>(ogmtest::FrameSize(raw_, 0)));
 }
 
 TEST_F(HostileSequence, OpenOverAnOpenSourceAndAFailedOpen) {
@@ -70,7 +71,8 @@ TEST_F(HostileSequence, OpenOverAnOpenSourceAndAFailedOpen) {
   for (int i = 0; i < 30; ++i) ASSERT_GT(lib_.t.nextVideoFrame(frame_.data(), 0), 0);
   // No close in between: the new source starts at its own first frame.
   ASSERT_NE(lib_.Open(dir_->File("raw.ogm")), nullptr);
-  EXPECT_EQ(lib_.t.nextVideoFrame(frame_.data(), 0), static_cast<int32_t>(ogmtest::FrameSize(raw_, 0)));
+  EXPECT_EQ(lib_.t.nextVideoFrame(frame_.data(), 0),
+            static_cast<int32_t>(ogmtest::FrameSize(raw_, 0)));
   // A failed open closes what was open and leaves nothing open.
   EXPECT_EQ(lib_.Open(dir_->File("missing.ogm")), nullptr);
   ExpectNothingOpen();
@@ -112,17 +114,19 @@ TEST_F(HostileSequence, NullBuffersAndExtremeArguments) {
     EXPECT_EQ(lib_.t.readAudio(buf, INT32_MIN), 0);
   }
   // Chapter indexes outside the list change nothing.
-  EXPECT_EQ(lib_.t.nextVideoFrame(frame_.data(), 0), static_cast<int32_t>(ogmtest::FrameSize(raw_, 0)));
+  EXPECT_EQ(lib_.t.nextVideoFrame(frame_.data(), 0),
+            static_cast<int32_t>(ogmtest::FrameSize(raw_, 0)));
   for (int32_t index : {-1, 2, INT32_MAX, INT32_MIN}) {
     EXPECT_GE(lib_.t.seekChapter(index), 0);
     EXPECT_EQ(info->currentFrame, 0) << index;
   }
-  EXPECT_EQ(lib_.t.nextVideoFrame(frame_.data(), 0), static_cast<int32_t>(ogmtest::FrameSize(raw_, 1)));
+  EXPECT_EQ(lib_.t.nextVideoFrame(frame_.data(), 0),
+            static_cast<int32_t>(ogmtest::FrameSize(raw_, 1)));
   // Every seek lands on a keyframe of the file (or at the start) and
   // reports audio within the source's total.
   const struct {
     int32_t position, byFrame;
-  } seeks[] = {{INT32_MIN, 0}, {INT32_MAX, 0}, {-1, 0}, {101, 0}, {INT32_MIN, 1}, {INT32_MAX, 1},
+  } seeks[] = {{INT32_MIN, 0}, {INT32_MAX, 0}, {-1, 0},  {101, 0}, {INT32_MIN, 1}, {INT32_MAX, 1},
                {-1, 1},        {99, 1},        {100, 1}, {50, -7}, {50, INT32_MIN}};
   for (const auto& s : seeks) {
     for (int round = 0; round < 2; ++round) {
@@ -133,7 +137,8 @@ TEST_F(HostileSequence, NullBuffersAndExtremeArguments) {
       ASSERT_GE(n, 5) << s.position << "," << s.byFrame;
       const int index = frame_[0] | frame_[1] << 8;
       EXPECT_TRUE(ogmtest::IsKeyframe(raw_, index)) << index;
-      EXPECT_EQ(ogmtest::Bytes(frame_.begin(), frame_.begin() + n), ogmtest::FramePayload(raw_, index));
+      EXPECT_EQ(ogmtest::Bytes(frame_.begin(), frame_.begin() + n),
+                ogmtest::FramePayload(raw_, index));
     }
   }
   EXPECT_EQ(lib_.t.reSeekAudio(), lib_.t.reSeekAudio());

@@ -41,7 +41,8 @@ bool Genuine(const ogmtest::SimpleOgmOptions& o, const uint8_t* p, int32_t n) {
 template <typename T>
 T Within(std::future<T>& f, seconds limit, const char* what) {
   if (f.wait_for(limit) != std::future_status::ready) {
-    std::fprintf(stderr, "%s did not return within %lld s\n", what, static_cast<long long>(limit.count()));
+    std::fprintf(stderr, "%s did not return within %lld s\n", what,
+                 static_cast<long long>(limit.count()));
     std::abort();
   }
   return f.get();
@@ -100,11 +101,21 @@ TEST(HostileThreads, PlayerThreadsSeekingPollingAndStalledCloses) {
     for (int i = 0; i < 120; ++i) {
       int32_t r = 0;
       switch (i % 5) {
-        case 0: r = t.seek((i * 37) % 120, 0); break;
-        case 1: r = t.seek((i * 13) % 200, 1); break;
-        case 2: r = t.seekChapter(i % 4); break;
-        case 3: r = t.reSeekAudio(); break;
-        default: r = t.seek(0, 0); break;
+        case 0:
+          r = t.seek((i * 37) % 120, 0);
+          break;
+        case 1:
+          r = t.seek((i * 13) % 200, 1);
+          break;
+        case 2:
+          r = t.seekChapter(i % 4);
+          break;
+        case 3:
+          r = t.reSeekAudio();
+          break;
+        default:
+          r = t.seek(0, 0);
+          break;
       }
       if (r < 0 || r > total) ++badResults;
       std::this_thread::sleep_for(milliseconds(3));
@@ -146,7 +157,9 @@ TEST(HostileThreads, CloseIfStalledReleasesAThreadBlockedInAnHttpRead) {
   std::atomic<int> frames{0};
   std::atomic<int64_t> lastFrameMs{0};
   const auto start = Clock::now();
-  auto sinceStart = [&] { return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count(); };
+  auto sinceStart = [&] {
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+  };
   auto video = std::async(std::launch::async, [&] {
     std::vector<uint8_t> buf(1 << 16);
     int32_t n;
@@ -162,7 +175,8 @@ TEST(HostileThreads, CloseIfStalledReleasesAThreadBlockedInAnHttpRead) {
     std::this_thread::sleep_for(milliseconds(50));
   ASSERT_GT(frames, 0);
   ASSERT_LT(frames, 500) << "the server should have stalled the transfer";
-  ASSERT_EQ(video.wait_for(milliseconds(0)), std::future_status::timeout) << "the reader did not block";
+  ASSERT_EQ(video.wait_for(milliseconds(0)), std::future_status::timeout)
+      << "the reader did not block";
 
   const int64_t closeAt = sinceStart();
   EXPECT_EQ(t.closeIfStalled(), 1);
@@ -209,7 +223,8 @@ TEST(HostileThreads, CloseIfStalledEndsAnOpenThatHangsInAnHttpRead) {
   EXPECT_FALSE(Within(open, seconds(30), "the hanging open"));
   const auto released = std::chrono::duration_cast<milliseconds>(Clock::now() - closeAt).count();
   EXPECT_LT(released, 5000);
-  std::printf("hanging open ended %lld ms after CloseIfStalled\n", static_cast<long long>(released));
+  std::printf("hanging open ended %lld ms after CloseIfStalled\n",
+              static_cast<long long>(released));
   uint8_t buf[64];
   EXPECT_EQ(t.nextVideoFrame(buf, 0), -1);
   Script good;

@@ -1,10 +1,10 @@
 // Text conversion and the small string routines, with one behaviour on every
 // platform.
+#include "platform/charset.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "platform/charset.h"
 
 namespace {
 
@@ -42,7 +42,9 @@ TEST(CharsetTest, Utf16RoundTripsAndSearch) {
   EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text.c_str())), text);
   EXPECT_EQ(Utf16ToUtf8(nullptr), "");
   const char16_t lone[] = {u'a', 0xD800, u'b', 0};
-  EXPECT_EQ(Utf16ToUtf8(lone), "a\xef\xbf\xbd" "b");
+  EXPECT_EQ(Utf16ToUtf8(lone),
+            "a\xef\xbf\xbd"
+            "b");
   EXPECT_TRUE(Utf16Contains(u"http://x", u"://"));
   EXPECT_TRUE(Utf16Contains(u"c:\\a://b", u"://"));
   EXPECT_FALSE(Utf16Contains(u"c:\\a:/b", u"://"));
@@ -58,8 +60,15 @@ TEST(CharsetTest, CaseInsensitivePrefixAndDecimal) {
   struct {
     const char* in;
     int32_t out;
-  } numbers[] = {{"12", 12}, {" 7", 7}, {"-3", -3}, {"+4x", 4}, {"", 0},
-                 {"x1", 0},  {"09", 9}, {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN}};
+  } numbers[] = {{"12", 12},
+                 {" 7", 7},
+                 {"-3", -3},
+                 {"+4x", 4},
+                 {"", 0},
+                 {"x1", 0},
+                 {"09", 9},
+                 {"99999999999", INT32_MAX},
+                 {"-99999999999", INT32_MIN}};
   for (auto n : numbers) EXPECT_EQ(DecimalToInt(n.in), n.out) << n.in;
 }
 

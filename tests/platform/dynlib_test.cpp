@@ -1,10 +1,10 @@
 // Libraries by UTF-16 name: "X.dll" is the platform's "X.so".
+#include "platform/dynlib.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
-
-#include "platform/dynlib.h"
 
 namespace {
 

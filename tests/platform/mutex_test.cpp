@@ -1,10 +1,10 @@
 // The reader lock: recursive, with timed waits that report a time-out as 258.
+#include "platform/mutex.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
-
-#include "platform/mutex.h"
 
 namespace {
 

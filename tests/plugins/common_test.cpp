@@ -11,7 +11,11 @@
 #include "plugins/http/http_head.h"
 
 TEST(OpenArgs, ClampsToSaneRanges) {
-  struct Case { int32_t in; size_t readAhead; int timeout; } cases[] = {
+  struct Case {
+    int32_t in;
+    size_t readAhead;
+    int timeout;
+  } cases[] = {
       {-1, kDefaultReadAhead, kDefaultTimeoutMs}, {0, kDefaultReadAhead, kDefaultTimeoutMs},
       {1, kMinReadAhead, kMinTimeoutMs},          {4000000, 4000000, kMaxTimeoutMs},
       {1000000, 1000000, kMaxTimeoutMs},          {5000, kMinReadAhead, 5000},
@@ -23,7 +27,8 @@ TEST(OpenArgs, ClampsToSaneRanges) {
 }
 
 TEST(SourceName, UrlEscapesWhatCannotStandRaw) {
-  EXPECT_EQ(UrlFromName(u"http://h/a b/\u00e9t\u00e9.ogm?x=1"), "http://h/a%20b/%C3%A9t%C3%A9.ogm?x=1");
+  EXPECT_EQ(UrlFromName(u"http://h/a b/\u00e9t\u00e9.ogm?x=1"),
+            "http://h/a%20b/%C3%A9t%C3%A9.ogm?x=1");
   EXPECT_EQ(PathFromName(u"/tmp/\u00e9"), "/tmp/\xC3\xA9");
   EXPECT_EQ(UrlFromName(nullptr), "");
 }
@@ -31,19 +36,50 @@ TEST(SourceName, UrlEscapesWhatCannotStandRaw) {
 TEST(HttpHead, ReadsTheFinalResponse) {
   struct Case {
     std::vector<const char*> lines;
-    bool complete; int status; int64_t length, first, total;
+    bool complete;
+    int status;
+    int64_t length, first, total;
   } cases[] = {
-      {{"HTTP/1.1 206 Partial\r\n", "content-range: bytes 10-99/100\r\n", "Content-Length: 90\r\n", "\r\n"},
-       true, 206, 90, 10, 100},
-      {{"HTTP/1.1 200 OK\r\n", "Content-Length: 3000000000\r\n", "\r\n"}, true, 200, 3000000000, -1, -1},
+      {{"HTTP/1.1 206 Partial\r\n", "content-range: bytes 10-99/100\r\n", "Content-Length: 90\r\n",
+        "\r\n"},
+       true,
+       206,
+       90,
+       10,
+       100},
+      {{"HTTP/1.1 200 OK\r\n", "Content-Length: 3000000000\r\n", "\r\n"},
+       true,
+       200,
+       3000000000,
+       -1,
+       -1},
       {{"HTTP/1.1 206 P\r\n", "Content-Range: bytes 0-9/*\r\n", "\r\n"}, true, 206, -1, 0, -1},
       {{"HTTP/1.1 206 P\r\n", "Content-Range: bytes 9-0/10\r\n", "Content-Length: 12x\r\n", "\r\n"},
-       true, 206, -1, -1, -1},
-      {{"HTTP/1.1 200 OK\r\n", "Content-Length: 99999999999999999999\r\n", "\r\n"}, true, 200, -1, -1, -1},
+       true,
+       206,
+       -1,
+       -1,
+       -1},
+      {{"HTTP/1.1 200 OK\r\n", "Content-Length: 99999999999999999999\r\n", "\r\n"},
+       true,
+       200,
+       -1,
+       -1,
+       -1},
       // A followed redirect and an interim response do not end the head.
-      {{"HTTP/1.1 302 Found\r\n", "Location: /b\r\n", "Content-Length: 5\r\n", "\r\n"}, false, 302, 5, -1, -1},
-      {{"HTTP/1.1 302 Found\r\n", "Location: /b\r\n", "\r\n", "HTTP/2 200\r\n", "content-length: 7\r\n", "\r\n"},
-       true, 200, 7, -1, -1},
+      {{"HTTP/1.1 302 Found\r\n", "Location: /b\r\n", "Content-Length: 5\r\n", "\r\n"},
+       false,
+       302,
+       5,
+       -1,
+       -1},
+      {{"HTTP/1.1 302 Found\r\n", "Location: /b\r\n", "\r\n", "HTTP/2 200\r\n",
+        "content-length: 7\r\n", "\r\n"},
+       true,
+       200,
+       7,
+       -1,
+       -1},
       {{"HTTP/1.1 100 Continue\r\n", "\r\n"}, false, 100, -1, -1, -1},
       {{"HTTP/1.1 404 Not Found\r\n", "\r\n"}, true, 404, -1, -1, -1},
   };
@@ -88,13 +124,17 @@ TEST(ReadAheadCache, ReadsInsideTheWindowCostNoFileRead) {
   ReadAheadCache cache(file, static_cast<int64_t>(data.size()), window);
   std::string got(100000, '\0');
   // offset, size, file reads expected so far, bytes expected
-  struct Step { int64_t offset; size_t size; int reads; size_t bytes; } steps[] = {
-      {0, 4096, 1, 4096},              {4096, 4096, 1, 4096},
-      {200000, 50000, 1, 50000},       {100, 10, 1, 10},             // back inside
-      {250000, 20000, 2, 20000},       // crosses the window's end: one refill
-      {263000, 1, 2, 1},               {262143, 1, 3, 1},            // just before it: refill
-      {900000, 100000, 4, 100000},     {1048000, 4096, 4, 576},      // clipped at the end
-      {1 << 20, 4096, 4, 0},           {5000000, 10, 4, 0}};
+  struct Step {
+    int64_t offset;
+    size_t size;
+    int reads;
+    size_t bytes;
+  } steps[] = {{0, 4096, 1, 4096},          {4096, 4096, 1, 4096},
+               {200000, 50000, 1, 50000},   {100, 10, 1, 10},  // back inside
+               {250000, 20000, 2, 20000},  // crosses the window's end: one refill
+               {263000, 1, 2, 1},           {262143, 1, 3, 1},        // just before it: refill
+               {900000, 100000, 4, 100000}, {1048000, 4096, 4, 576},  // clipped at the end
+               {1 << 20, 4096, 4, 0},       {5000000, 10, 4, 0}};
   for (const Step& s : steps) {
     const int64_t n = cache.Read(s.offset, got.data(), s.size);
     ASSERT_EQ(n, static_cast<int64_t>(s.bytes)) << s.offset;

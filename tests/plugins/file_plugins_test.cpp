@@ -39,8 +39,9 @@ class FilePlugin : public ::testing::TestWithParam<const char*> {
 INSTANTIATE_TEST_SUITE_P(Plugins, FilePlugin, ::testing::Values("Ravel", "RavelCache"));
 
 TEST_P(FilePlugin, FullReadEqualsTheFile) {
-  struct Case { int32_t c, chunk; } cases[] = {
-      {-1, 4096}, {65536, 4095}, {65536, 65537}, {4000000, (1 << 20) + 3}, {0, 7 << 20}};
+  struct Case {
+    int32_t c, chunk;
+  } cases[] = {{-1, 4096}, {65536, 4095}, {65536, 65537}, {4000000, (1 << 20) + 3}, {0, 7 << 20}};
   for (const Case& c : cases) {
     ASSERT_EQ(plugin.Open(path, c.c, 1000000), length);
     EXPECT_TRUE(plugin.ReadAll(c.chunk) == data) << c.c << " " << c.chunk;
@@ -63,9 +64,10 @@ TEST_P(FilePlugin, SeeksReadTheRightBytes) {
     position = target + n;
   }
   // offset, origin, accepted; each from position 10.
-  struct Case { int32_t offset, origin, accepted; } cases[] = {
-      {-1, 0, 0}, {length, 0, 1}, {length + 1, 0, 0}, {-11, 1, 0}, {-10, 1, 1},
-      {0, 2, 1},  {1, 2, 0},      {-length, 2, 1},     {5, 3, 0},   {5, -1, 0}};
+  struct Case {
+    int32_t offset, origin, accepted;
+  } cases[] = {{-1, 0, 0}, {length, 0, 1}, {length + 1, 0, 0}, {-11, 1, 0}, {-10, 1, 1},
+               {0, 2, 1},  {1, 2, 0},      {-length, 2, 1},    {5, 3, 0},   {5, -1, 0}};
   for (const Case& c : cases) {
     ASSERT_EQ(plugin.seek(10, 0), 1);
     EXPECT_EQ(plugin.seek(c.offset, c.origin), c.accepted) << c.offset << " " << c.origin;
@@ -98,7 +100,10 @@ TEST_P(FilePlugin, RefusesWhatItCannotServe) {
 
 TEST_P(FilePlugin, OpensNonAsciiPaths) {
   const std::string other = RandomBytes(5000, 2);
-  const std::string name = dir.Write("donn\xC3\xA9" "es-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.ogm", other);
+  const std::string name = dir.Write(
+      "donn\xC3\xA9"
+      "es-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80.ogm",
+      other);
   ASSERT_EQ(plugin.Open(name), 5000);
   EXPECT_TRUE(plugin.ReadAll() == other);
 }

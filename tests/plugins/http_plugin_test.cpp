@@ -76,8 +76,11 @@ TEST(ScriptedHttp, ResumesAfterDroppedConnections) {
   const std::string body = RandomBytes(1 << 20, 4);
   // Without ranges a resume starts over and discards what was read, so it
   // only gets further once a connection survives.
-  struct Case { bool ranges; size_t dropAfter; int drops, requests; } cases[] = {
-      {true, 150000, INT32_MAX, 7}, {false, 300000, 2, 3}};
+  struct Case {
+    bool ranges;
+    size_t dropAfter;
+    int drops, requests;
+  } cases[] = {{true, 150000, INT32_MAX, 7}, {false, 300000, 2, 3}};
   for (const Case& c : cases) {
     Script script;
     script.body = body;
@@ -138,13 +141,19 @@ TEST(ScriptedHttp, WithoutRangesSeeksAreRefusedAndReadsGoOn) {
 }
 
 TEST(ScriptedHttp, RefusesWhatCannotBeServed) {
-  struct Case { const char* what; int64_t claim; bool ranges; int status; bool length; bool stall; } cases[] = {
-      {"3 GB ranged", 3000000000, true, 0, true, false},
-      {"3 GB whole", 3000000000, false, 0, true, false},
-      {"404", -1, true, 404, true, false},
-      {"no length", -1, false, 0, false, false},
-      {"empty", 0, false, 0, true, false},
-      {"no answer", -1, true, 0, true, true}};
+  struct Case {
+    const char* what;
+    int64_t claim;
+    bool ranges;
+    int status;
+    bool length;
+    bool stall;
+  } cases[] = {{"3 GB ranged", 3000000000, true, 0, true, false},
+               {"3 GB whole", 3000000000, false, 0, true, false},
+               {"404", -1, true, 404, true, false},
+               {"no length", -1, false, 0, false, false},
+               {"empty", 0, false, 0, true, false},
+               {"no answer", -1, true, 0, true, true}};
   for (const Case& c : cases) {
     Script script;
     script.body = RandomBytes(100000, 8);

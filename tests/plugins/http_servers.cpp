@@ -51,8 +51,9 @@ bool Accepts(int port) {
 Nginx::Nginx(bool tls) : tls_(tls) {
   const std::string& d = dir_.path();
   if (tls && std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1"
-                          " -addext subjectAltName=IP:127.0.0.1 -keyout " + d + "/key.pem -out " +
-                          d + "/cert.pem 2>/dev/null").c_str()) != 0)
+                          " -addext subjectAltName=IP:127.0.0.1 -keyout " +
+                          d + "/key.pem -out " + d + "/cert.pem 2>/dev/null")
+                             .c_str()) != 0)
     throw std::runtime_error("openssl could not make a certificate");
   std::filesystem::create_directory(d + "/www");
   // A port taken between FreePort and nginx's bind makes nginx exit: retry.
@@ -99,7 +100,8 @@ std::string Nginx::Put(const std::string& name, const std::string& data) const {
 }
 
 std::string Nginx::Url(const std::string& name) const {
-  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + "/" + name;
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + "/" +
+         name;
 }
 
 ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
@@ -107,7 +109,8 @@ ScriptedServer::ScriptedServer(Script script) : script_(std::move(script)) {
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = Loopback(0);
   socklen_t size = sizeof address;
-  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(listener_, 16) != 0)
+  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+      listen(listener_, 16) != 0)
     throw std::runtime_error("listen failed");
   getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
   port_ = ntohs(address.sin_port);
@@ -172,7 +175,8 @@ void ScriptedServer::Serve(int fd) {
   if (!SendAll(fd, head.data(), head.size()) || script_.status != 0) return;
   size_t end = std::min<size_t>(script_.body.size(), static_cast<size_t>(total));
   size_t begin = std::min<size_t>(static_cast<size_t>(from), end);
-  if (script_.dropAfter != 0 && drops_++ < script_.drops) end = std::min(end, begin + script_.dropAfter);
+  if (script_.dropAfter != 0 && drops_++ < script_.drops)
+    end = std::min(end, begin + script_.dropAfter);
   const bool stall = script_.stallAfter < end - begin;
   if (stall) end = begin + script_.stallAfter;
   if (SendAll(fd, script_.body.data() + begin, end - begin) && stall) WaitForStop(fd);

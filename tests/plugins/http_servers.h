@@ -34,14 +34,14 @@ class Nginx {
 
 struct Script {
   std::string body;
-  bool ranges = true;           // answer Range with 206
-  int64_t claimLength = -1;     // announced length, when not body.size()
-  int status = 0;               // answer this status, no body
-  bool announceLength = true;   // send Content-Length
-  size_t dropAfter = 0;         // close an answer after this many bytes (0: never)
-  int drops = INT32_MAX;        // ... only the first drops answers
-  size_t stallAfter = SIZE_MAX; // send this many bytes, then nothing more
-  bool stallBeforeHead = false; // accept, read the request, answer nothing
+  bool ranges = true;            // answer Range with 206
+  int64_t claimLength = -1;      // announced length, when not body.size()
+  int status = 0;                // answer this status, no body
+  bool announceLength = true;    // send Content-Length
+  size_t dropAfter = 0;          // close an answer after this many bytes (0: never)
+  int drops = INT32_MAX;         // ... only the first drops answers
+  size_t stallAfter = SIZE_MAX;  // send this many bytes, then nothing more
+  bool stallBeforeHead = false;  // accept, read the request, answer nothing
 };
 
 class ScriptedServer {

@@ -64,6 +64,7 @@ TempDir::~TempDir() {
 
 std::string TempDir::Write(const std::string& name, const std::string& data) const {
   const std::string path = path_ + "/" + name;
-  std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(data.data(), static_cast<std::streamsize>(data.size()));
   return path;
 }

@@ -3,10 +3,10 @@
 #ifndef OGMDECAPS_TESTS_PLUGINS_PLUGIN_HARNESS_H
 #define OGMDECAPS_TESTS_PLUGINS_PLUGIN_HARNESS_H
 
+#include <ogmdecaps/ogmdecaps.h>
+
 #include <cstdint>
 #include <string>
-
-#include <ogmdecaps/ogmdecaps.h>
 
 struct Plugin {
   explicit Plugin(const std::string& name);  // "Ravel", "RavelCache", "RavelHTTP"

@@ -19,12 +19,13 @@ using namespace ogmtest;
 namespace {
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: ogm_make_fixture [--frames N | --seconds S | --minutes M] [--fps F] [--gop K]\n"
-               "  [--size WxH] [--fourcc CODE] [--min-frame B] [--max-frame B] [--large-every N]\n"
-               "  [--large-bytes B] [--frames-per-page N] [--mp3-like | --vorbis | --vorbis-file F]\n"
-               "  [--vorbis-quality Q] [--vorbis-rate HZ] [--vorbis-channels N] [--ogmmerge-order]\n"
-               "  [--chapters N] [--legacy] [--audio-first] [--no-eos] OUT.ogm\n");
+  std::fprintf(
+      stderr,
+      "usage: ogm_make_fixture [--frames N | --seconds S | --minutes M] [--fps F] [--gop K]\n"
+      "  [--size WxH] [--fourcc CODE] [--min-frame B] [--max-frame B] [--large-every N]\n"
+      "  [--large-bytes B] [--frames-per-page N] [--mp3-like | --vorbis | --vorbis-file F]\n"
+      "  [--vorbis-quality Q] [--vorbis-rate HZ] [--vorbis-channels N] [--ogmmerge-order]\n"
+      "  [--chapters N] [--legacy] [--audio-first] [--no-eos] OUT.ogm\n");
   return 2;
 }
 
@@ -45,31 +46,51 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
     auto take = [&] { return v ? (++i, v) : nullptr; };
-    if (a == "--frames" && v) o.frames = std::atoi(take());
-    else if (a == "--seconds" && v) seconds = std::atof(take());
-    else if (a == "--minutes" && v) seconds = 60 * std::atof(take());
-    else if (a == "--fps" && v) fps = std::atof(take());
-    else if (a == "--gop" && v) o.gop = std::atoi(take());
+    if (a == "--frames" && v)
+      o.frames = std::atoi(take());
+    else if (a == "--seconds" && v)
+      seconds = std::atof(take());
+    else if (a == "--minutes" && v)
+      seconds = 60 * std::atof(take());
+    else if (a == "--fps" && v)
+      fps = std::atof(take());
+    else if (a == "--gop" && v)
+      o.gop = std::atoi(take());
     else if (a == "--size" && v) {
       if (std::sscanf(take(), "%dx%d", &o.width, &o.height) != 2) return Usage();
-    } else if (a == "--fourcc" && v) o.fourcc = take();
-    else if (a == "--min-frame" && v) o.minFrameBytes = std::strtoul(take(), nullptr, 10);
-    else if (a == "--max-frame" && v) o.maxFrameBytes = std::strtoul(take(), nullptr, 10);
-    else if (a == "--large-every" && v) largeEvery = std::atoi(take());
-    else if (a == "--large-bytes" && v) o.largeFrameBytes = std::strtoul(take(), nullptr, 10);
-    else if (a == "--frames-per-page" && v) o.framesPerPage = std::atoi(take());
-    else if (a == "--mp3-like") o.audio = AudioKind::kRaw;
-    else if (a == "--vorbis") encodeVorbis = true;
+    } else if (a == "--fourcc" && v)
+      o.fourcc = take();
+    else if (a == "--min-frame" && v)
+      o.minFrameBytes = std::strtoul(take(), nullptr, 10);
+    else if (a == "--max-frame" && v)
+      o.maxFrameBytes = std::strtoul(take(), nullptr, 10);
+    else if (a == "--large-every" && v)
+      largeEvery = std::atoi(take());
+    else if (a == "--large-bytes" && v)
+      o.largeFrameBytes = std::strtoul(take(), nullptr, 10);
+    else if (a == "--frames-per-page" && v)
+      o.framesPerPage = std::atoi(take());
+    else if (a == "--mp3-like")
+      o.audio = AudioKind::kRaw;
+    else if (a == "--vorbis")
+      encodeVorbis = true;
     else if (a == "--vorbis-file" && v) {
       o.audio = AudioKind::kVorbis;
       o.vorbisFile = take();
-    } else if (a == "--vorbis-quality" && v) vorbisQuality = std::atof(take());
-    else if (a == "--chapters" && v) chapters = std::atoi(take());
-    else if (a == "--legacy") o.header = HeaderForm::kLegacy;
-    else if (a == "--audio-first") o.audioFirst = true;
-    else if (a == "--no-eos") o.eos = false;
-    else if (a[0] != '-' && !out) out = argv[i];
-    else return Usage();
+    } else if (a == "--vorbis-quality" && v)
+      vorbisQuality = std::atof(take());
+    else if (a == "--chapters" && v)
+      chapters = std::atoi(take());
+    else if (a == "--legacy")
+      o.header = HeaderForm::kLegacy;
+    else if (a == "--audio-first")
+      o.audioFirst = true;
+    else if (a == "--no-eos")
+      o.eos = false;
+    else if (a[0] != '-' && !out)
+      out = argv[i];
+    else
+      return Usage();
   }
   if (!out || fps <= 0 || o.maxFrameBytes < o.minFrameBytes) return Usage();
   o.timeUnit = static_cast<int64_t>(10000000.0 / fps + 0.5);
@@ -79,12 +100,14 @@ int main(int argc, char** argv) {
   if (largeEvery > 0)
     for (int i = largeEvery - 1; i < o.frames; i += largeEvery) o.largeFrames.insert(i);
   for (int c = 0; c < chapters; ++c)
-    o.chapters.push_back({static_cast<int64_t>(length * 1000 * c / chapters), "Chapter " + std::to_string(c + 1)});
+    o.chapters.push_back(
+        {static_cast<int64_t>(length * 1000 * c / chapters), "Chapter " + std::to_string(c + 1)});
 
   TempDir tmp("ogmfix");
   if (encodeVorbis) {
     o.audio = AudioKind::kVorbis;
-    o.vorbisFile = EncodeVorbis(tmp.path(), "a.ogg", vorbisRate, vorbisChannels, length, vorbisQuality);
+    o.vorbisFile =
+        EncodeVorbis(tmp.path(), "a.ogg", vorbisRate, vorbisChannels, length, vorbisQuality);
     if (o.vorbisFile.empty()) {
       std::fprintf(stderr, "ogm_make_fixture: Vorbis encoding failed\n");
       return 1;
@@ -101,8 +124,10 @@ int main(int argc, char** argv) {
     std::perror(out);
     return 1;
   }
-  std::printf("%s: %zu bytes, %zu frames at %.3f fps, %zu pages, audio samples %lld, raw audio bytes %llu\n", out,
-              f.bytes.size(), f.frames.size(), 1e7 / o.timeUnit, ListPages(f.bytes).size(),
-              static_cast<long long>(f.audioSamples), static_cast<unsigned long long>(f.rawAudioBytes));
+  std::printf(
+      "%s: %zu bytes, %zu frames at %.3f fps, %zu pages, audio samples %lld, raw audio bytes "
+      "%llu\n",
+      out, f.bytes.size(), f.frames.size(), 1e7 / o.timeUnit, ListPages(f.bytes).size(),
+      static_cast<long long>(f.audioSamples), static_cast<unsigned long long>(f.rawAudioBytes));
   return 0;
 }

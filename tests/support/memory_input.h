@@ -19,11 +19,14 @@ namespace ogmtest {
 
 struct MemoryInputConfig {
   int32_t maxBytesPerRead = 0;  // > 0: no read returns more (1 = byte at a time)
-  int64_t endAtOffset = -1;     // >= 0: reads return 0 from this offset on (open still reports the full length)
-  int64_t endAfterBytesRead = -1;  // >= 0: reads return 0 once this many bytes were delivered in total
-  bool openSucceeds = true;        // false: open returns 0
-  int32_t reportedLength = -1;     // >= 0: open returns this instead of the data size
-  int32_t readBlockMs = 0;  // > 0: each read first waits this long, and returns 0 at once when closed meanwhile
+  int64_t endAtOffset =
+      -1;  // >= 0: reads return 0 from this offset on (open still reports the full length)
+  int64_t endAfterBytesRead =
+      -1;                       // >= 0: reads return 0 once this many bytes were delivered in total
+  bool openSucceeds = true;     // false: open returns 0
+  int32_t reportedLength = -1;  // >= 0: open returns this instead of the data size
+  int32_t readBlockMs =
+      0;  // > 0: each read first waits this long, and returns 0 at once when closed meanwhile
 };
 
 struct MemoryInputCounters {

@@ -183,7 +183,8 @@ Bytes InsertBytes(const Bytes& file, size_t offset, const Bytes& bytes) {
   return out;
 }
 
-Bytes InsertForeignPage(const Bytes& file, size_t pageIndex, int32_t serial, bool bos, size_t payloadSize) {
+Bytes InsertForeignPage(const Bytes& file, size_t pageIndex, int32_t serial, bool bos,
+                        size_t payloadSize) {
   const auto pages = ListPages(file);
   const size_t offset = pageIndex < pages.size() ? pages[pageIndex].offset
                         : pages.empty()          ? file.size()
@@ -194,7 +195,11 @@ Bytes InsertForeignPage(const Bytes& file, size_t pageIndex, int32_t serial, boo
   fields.granule = bos ? 0 : 1;
   Bytes payload(payloadSize);
   for (size_t i = 0; i < payloadSize; ++i) payload[i] = static_cast<uint8_t>(i * 13 + serial);
-  if (bos && payloadSize >= 7) std::memcpy(payload.data(), "\x01" "foreign", 7);
+  if (bos && payloadSize >= 7)
+    std::memcpy(payload.data(),
+                "\x01"
+                "foreign",
+                7);
   fields.packets.push_back(payload);
   return InsertBytes(file, offset, BuildPage(fields));
 }
@@ -267,7 +272,8 @@ Bytes Remux(const Bytes& file, const RemuxEdit& edit) {
       static const unsigned char kEmpty = 0;
       op.packet = data.empty() ? const_cast<unsigned char*>(&kEmpty) : data.data();
       op.bytes = static_cast<long>(data.size());
-      if (ogg_stream_packetin(&o->os, &op) != 0) throw std::runtime_error("ogg_stream_packetin failed");
+      if (ogg_stream_packetin(&o->os, &op) != 0)
+        throw std::runtime_error("ogg_stream_packetin failed");
     }
     emit(o->os);
   });
@@ -284,7 +290,8 @@ Bytes NormalizeSerials(const Bytes& ogm) {
       const size_t n = std::strlen(text);
       return body + off + n <= ogm.size() && std::memcmp(&ogm[body + off], text, n) == 0;
     };
-    const bool isVideo = at(1, "video") || (at(1, "Direct Show") && GetLe(ogm, body + 96, 4) == 0x05589F80);
+    const bool isVideo =
+        at(1, "video") || (at(1, "Direct Show") && GetLe(ogm, body + 96, 4) == 0x05589F80);
     const bool isAudio = at(1, "audio") || at(1, "vorbis") ||
                          (at(1, "Direct Show") && GetLe(ogm, body + 96, 4) == 0x05589F81);
     if (isVideo && video < 0) video = p.serial;

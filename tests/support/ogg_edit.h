@@ -34,11 +34,13 @@ std::vector<PageInfo> ListPages(const Bytes& file);
 // One packet as libogg hands it out (bad-CRC pages are skipped by libogg).
 struct PacketInfo {
   int32_t serial = 0;
-  int64_t index = 0;     // packet number within its stream, from 0
-  int64_t granule = -1;  // libogg's granulepos: the page granule on the last packet completed on a page
+  int64_t index = 0;  // packet number within its stream, from 0
+  int64_t granule =
+      -1;  // libogg's granulepos: the page granule on the last packet completed on a page
   bool bos = false;
   bool eos = false;
-  size_t page = 0;  // index (in file order, among pages libogg accepted) of the page that completed it
+  size_t page =
+      0;  // index (in file order, among pages libogg accepted) of the page that completed it
   Bytes data;
 };
 std::vector<PacketInfo> ReadPackets(const Bytes& file);
@@ -89,8 +91,8 @@ struct RemuxEdit {
 Bytes Remux(const Bytes& file, const RemuxEdit& edit);
 
 // Puts a peer OGM's video at serial 0 and its first audio stream at serial
-// 1 (streams displaced from 0/1 take the numbers given up), by the kind named in each header packet.
-// Needed when a peer tool numbered them otherwise; the page order stays.
+// 1 (streams displaced from 0/1 take the numbers given up), by the kind named in each header
+// packet. Needed when a peer tool numbered them otherwise; the page order stays.
 Bytes NormalizeSerials(const Bytes& ogm);
 
 // Rewrites the comment packet (second packet) of the given serial: its
@@ -98,7 +100,8 @@ Bytes NormalizeSerials(const Bytes& ogm);
 Bytes SetChapters(const Bytes& file, const std::vector<Chapter>& chapters, int32_t serial = 0);
 
 // Parses a comment packet (any type byte); false when it is malformed.
-bool ParseCommentPacket(const Bytes& packet, std::string* vendor, std::vector<std::string>* comments);
+bool ParseCommentPacket(const Bytes& packet, std::string* vendor,
+                        std::vector<std::string>* comments);
 
 }  // namespace ogmtest
 

@@ -26,7 +26,8 @@ namespace {
 
 void PutText(Bytes& b, size_t offset, const std::string& text, size_t width) {
   if (b.size() < offset + width) b.resize(offset + width, 0);
-  for (size_t i = 0; i < width; ++i) b[offset + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+  for (size_t i = 0; i < width; ++i)
+    b[offset + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
 }
 
 const char kLegacyMagic[] = "Direct Show Samples embedded in Ogg";  // 35 chars
@@ -103,8 +104,8 @@ Bytes DirectTextHeader(size_t packetSize) {
   return DirectHeader(f, packetSize);
 }
 
-Bytes LegacyVideoHeader(const std::string& fourcc, int64_t timePerFrame, int32_t width, int32_t height,
-                        int32_t bufferSize) {
+Bytes LegacyVideoHeader(const std::string& fourcc, int64_t timePerFrame, int32_t width,
+                        int32_t height, int32_t bufferSize) {
   Bytes b = LegacyBase(184, bufferSize, 0x05589F80);
   PutText(b, 68, fourcc, 4);
   PutLe(b, 164, static_cast<uint64_t>(timePerFrame), 8);
@@ -128,7 +129,8 @@ Bytes LegacyAudioHeader(uint16_t formatTag, int16_t channels, int32_t samplesPer
   return b;
 }
 
-Bytes CommentPacket(const std::string& vendor, const std::vector<std::string>& comments, uint8_t typeByte) {
+Bytes CommentPacket(const std::string& vendor, const std::vector<std::string>& comments,
+                    uint8_t typeByte) {
   Bytes b{typeByte, 'v', 'o', 'r', 'b', 'i', 's'};
   auto put = [&b](const std::string& s) {
     PutLe(b, b.size(), s.size(), 4);
@@ -143,9 +145,9 @@ Bytes CommentPacket(const std::string& vendor, const std::vector<std::string>& c
 
 std::string ChapterTime(int64_t ms) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(ms / 3600000),
-                static_cast<long long>(ms / 60000 % 60), static_cast<long long>(ms / 1000 % 60),
-                static_cast<long long>(ms % 1000));
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld",
+                static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
+                static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
   return buf;
 }
 
@@ -237,7 +239,9 @@ void OgmWriter::FlushAll() {
   for (auto& s : streams_) Drain(*s, true);
 }
 
-void OgmWriter::RawBytes(const Bytes& bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+void OgmWriter::RawBytes(const Bytes& bytes) {
+  out_.insert(out_.end(), bytes.begin(), bytes.end());
+}
 
 const Bytes& OgmWriter::Finish() {
   FlushAll();
@@ -277,14 +281,17 @@ Bytes BuildPage(const PageFields& fields) {
       n -= 255;
     }
     const bool open = fields.lastPacketOpen && i + 1 == fields.packets.size();
-    if (!open) lacing.push_back(static_cast<uint8_t>(n));
-    else if (n != 0) throw std::invalid_argument("an open last packet must be a multiple of 255 bytes");
+    if (!open)
+      lacing.push_back(static_cast<uint8_t>(n));
+    else if (n != 0)
+      throw std::invalid_argument("an open last packet must be a multiple of 255 bytes");
     body.insert(body.end(), p.begin(), p.end());
   }
   if (lacing.size() > 255) throw std::invalid_argument("page holds more than 255 lacing values");
   Bytes h(27, 0);
   std::memcpy(h.data(), "OggS", 4);
-  h[5] = static_cast<uint8_t>((fields.continued ? 1 : 0) | (fields.bos ? 2 : 0) | (fields.eos ? 4 : 0));
+  h[5] = static_cast<uint8_t>((fields.continued ? 1 : 0) | (fields.bos ? 2 : 0) |
+                              (fields.eos ? 4 : 0));
   PutLe(h, 6, static_cast<uint64_t>(fields.granule), 8);
   PutLe(h, 14, static_cast<uint32_t>(fields.serial), 4);
   PutLe(h, 18, fields.sequence, 4);

@@ -40,19 +40,20 @@ struct StreamHeaderFields {
 
 // Type byte + the 56-byte record, zero-padded to packetSize bytes (57 is
 // what ogmmerge writes; smaller values cut the record short).
-Bytes DirectHeader(const StreamHeaderFields& fields, size_t packetSize = 57, uint8_t typeByte = 0x01);
+Bytes DirectHeader(const StreamHeaderFields& fields, size_t packetSize = 57,
+                   uint8_t typeByte = 0x01);
 Bytes DirectVideoHeader(const std::string& fourcc, int64_t timeUnit, int32_t width, int32_t height,
                         size_t packetSize = 57);
 // formatTagHex: four lowercase hex digits, e.g. "0055" (MP3), "2000" (AC-3).
 Bytes DirectAudioHeader(const std::string& formatTagHex, int64_t samplesPerUnit, int16_t channels,
-                        int32_t avgBytesPerSecond, int16_t blockAlign = 0, int16_t bitsPerSample = 0,
-                        size_t packetSize = 57);
+                        int32_t avgBytesPerSecond, int16_t blockAlign = 0,
+                        int16_t bitsPerSample = 0, size_t packetSize = 57);
 Bytes DirectTextHeader(size_t packetSize = 57);
 
 // "Direct Show Samples embedded in Ogg" headers (184 bytes for video,
 // 142 + extra for audio).
-Bytes LegacyVideoHeader(const std::string& fourcc, int64_t timePerFrame, int32_t width, int32_t height,
-                        int32_t bufferSize = 65536);
+Bytes LegacyVideoHeader(const std::string& fourcc, int64_t timePerFrame, int32_t width,
+                        int32_t height, int32_t bufferSize = 65536);
 Bytes LegacyAudioHeader(uint16_t formatTag, int16_t channels, int32_t samplesPerSecond,
                         int32_t avgBytesPerSecond, int16_t blockAlign, int16_t bitsPerSample,
                         const Bytes& extra = {}, int32_t bufferSize = 65536);

@@ -90,7 +90,8 @@ bool Exists(const char* path) { return path[0] != '\0' && access(path, X_OK) == 
 // Runs ffmpeg with the given arguments writing out; out on success.
 std::string Ffmpeg(const std::vector<std::string>& args, const std::string& out) {
   if (!HaveFfmpeg()) return "";
-  std::vector<std::string> argv = {OGM_FFMPEG, "-hide_banner", "-nostdin", "-loglevel", "error", "-y"};
+  std::vector<std::string> argv = {OGM_FFMPEG,  "-hide_banner", "-nostdin",
+                                   "-loglevel", "error",        "-y"};
   argv.insert(argv.end(), args.begin(), args.end());
   argv.push_back(out);
   const CommandResult r = RunCommand(argv);
@@ -121,38 +122,44 @@ bool HaveFfmpegEncoder(const std::string& name) {
   return false;
 }
 
-std::string MakePeerAvi(const std::string& dir, double seconds, int fps, int gop, const std::string& size,
-                        const std::string& fourcc, const std::string& name) {
-  return Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=" + std::to_string(fps), "-t", Num(seconds),
-                 "-c:v", "mpeg4", "-vtag", fourcc, "-g", std::to_string(gop), "-bf", "0"},
-                dir + "/" + name);
+std::string MakePeerAvi(const std::string& dir, double seconds, int fps, int gop,
+                        const std::string& size, const std::string& fourcc,
+                        const std::string& name) {
+  return Ffmpeg(
+      {"-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=" + std::to_string(fps), "-t",
+       Num(seconds), "-c:v", "mpeg4", "-vtag", fourcc, "-g", std::to_string(gop), "-bf", "0"},
+      dir + "/" + name);
 }
 
 std::string MakePeerMp3(const std::string& dir, double seconds, int rate, int channels, int kbps,
                         const std::string& name) {
   if (!HaveFfmpegEncoder("libmp3lame")) return "";
-  return Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=" + std::to_string(rate), "-t", Num(seconds),
-                 "-ac", std::to_string(channels), "-c:a", "libmp3lame", "-b:a", std::to_string(kbps) + "k",
-                 "-write_xing", "0", "-id3v2_version", "0", "-f", "mp3"},
-                dir + "/" + name);
+  return Ffmpeg(
+      {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=" + std::to_string(rate), "-t",
+       Num(seconds), "-ac", std::to_string(channels), "-c:a", "libmp3lame", "-b:a",
+       std::to_string(kbps) + "k", "-write_xing", "0", "-id3v2_version", "0", "-f", "mp3"},
+      dir + "/" + name);
 }
 
 std::string MakePeerAc3(const std::string& dir, double seconds, int rate, int channels, int kbps,
                         const std::string& name) {
-  return Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=" + std::to_string(rate), "-t", Num(seconds),
-                 "-ac", std::to_string(channels), "-c:a", "ac3", "-b:a", std::to_string(kbps) + "k", "-f", "ac3"},
+  return Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=" + std::to_string(rate),
+                 "-t", Num(seconds), "-ac", std::to_string(channels), "-c:a", "ac3", "-b:a",
+                 std::to_string(kbps) + "k", "-f", "ac3"},
                 dir + "/" + name);
 }
 
 std::string MakePeerVorbisOgg(const std::string& dir, double seconds, int rate, int channels,
                               const std::string& name) {
   if (!HaveFfmpegEncoder("libvorbis")) return "";
-  return Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=" + std::to_string(rate), "-t", Num(seconds),
-                 "-ac", std::to_string(channels), "-c:a", "libvorbis", "-f", "ogg"},
-                dir + "/" + name);
+  return Ffmpeg(
+      {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=" + std::to_string(rate), "-t",
+       Num(seconds), "-ac", std::to_string(channels), "-c:a", "libvorbis", "-f", "ogg"},
+      dir + "/" + name);
 }
 
-std::string MakePeerOgm(const std::string& dir, const std::string& name, const std::vector<std::string>& inputs) {
+std::string MakePeerOgm(const std::string& dir, const std::string& name,
+                        const std::vector<std::string>& inputs) {
   if (!HaveOgmmerge()) return "";
   const std::string out = dir + "/" + name;
   // Its -c (comment) option corrupts memory; chapters go in with SetChapters.
@@ -162,13 +169,14 @@ std::string MakePeerOgm(const std::string& dir, const std::string& name, const s
   return r.exitCode == 0 && !ReadBytes(out).empty() ? out : "";
 }
 
-std::string EncodeVorbis(const std::string& dir, const std::string& name, int rate, int channels, double seconds,
-                         double quality, const std::string& signal, int packetsPerPage) {
+std::string EncodeVorbis(const std::string& dir, const std::string& name, int rate, int channels,
+                         double seconds, double quality, const std::string& signal,
+                         int packetsPerPage) {
   const std::string out = dir + "/" + name;
   const CommandResult r =
-      RunCommand({OGM_VORBIS_ENCODE, "--rate", std::to_string(rate), "--channels", std::to_string(channels),
-                  "--seconds", Num(seconds), "--quality", Num(quality), "--signal", signal, "--packets-per-page",
-                  std::to_string(packetsPerPage), out});
+      RunCommand({OGM_VORBIS_ENCODE, "--rate", std::to_string(rate), "--channels",
+                  std::to_string(channels), "--seconds", Num(seconds), "--quality", Num(quality),
+                  "--signal", signal, "--packets-per-page", std::to_string(packetsPerPage), out});
   return r.exitCode == 0 ? out : "";
 }
 
@@ -183,8 +191,8 @@ DecodedPcm DecodeVorbis(const std::string& path, int serial, bool trim) {
   argv.push_back(out);
   const CommandResult r = RunCommand(argv);
   long long samples = 0;
-  if (r.exitCode != 0 || std::sscanf(r.out.c_str(), "channels=%d rate=%d samples=%lld", &d.channels, &d.rate,
-                                     &samples) != 3)
+  if (r.exitCode != 0 || std::sscanf(r.out.c_str(), "channels=%d rate=%d samples=%lld", &d.channels,
+                                     &d.rate, &samples) != 3)
     return d;
   d.samples = samples;
   d.pcm = ReadBytes(out);
@@ -195,8 +203,8 @@ DecodedPcm DecodeVorbis(const std::string& path, int serial, bool trim) {
 std::vector<ProbeStream> Probe(const std::string& path) {
   std::vector<ProbeStream> streams;
   if (!HaveFfmpeg()) return streams;
-  const CommandResult r =
-      RunCommand({OGM_FFPROBE, "-v", "error", "-show_streams", "-count_packets", "-of", "default", path});
+  const CommandResult r = RunCommand(
+      {OGM_FFPROBE, "-v", "error", "-show_streams", "-count_packets", "-of", "default", path});
   if (r.exitCode != 0) return streams;
   std::istringstream lines(r.out);
   std::string line;
@@ -215,17 +223,28 @@ std::vector<ProbeStream> Probe(const std::string& path) {
     if (!s || eq == std::string::npos) continue;
     const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
     auto num = [&value] { return std::atoll(value.c_str()); };
-    if (key == "index") s->index = static_cast<int>(num());
-    else if (key == "codec_type") s->codecType = value;
-    else if (key == "codec_name") s->codecName = value;
-    else if (key == "codec_tag_string") s->codecTag = value;
-    else if (key == "width") s->width = static_cast<int>(num());
-    else if (key == "height") s->height = static_cast<int>(num());
-    else if (key == "r_frame_rate") s->rFrameRate = value;
-    else if (key == "avg_frame_rate") s->avgFrameRate = value;
-    else if (key == "nb_read_packets") s->packets = value == "N/A" ? -1 : num();
-    else if (key == "channels") s->channels = static_cast<int>(num());
-    else if (key == "sample_rate") s->sampleRate = static_cast<int>(num());
+    if (key == "index")
+      s->index = static_cast<int>(num());
+    else if (key == "codec_type")
+      s->codecType = value;
+    else if (key == "codec_name")
+      s->codecName = value;
+    else if (key == "codec_tag_string")
+      s->codecTag = value;
+    else if (key == "width")
+      s->width = static_cast<int>(num());
+    else if (key == "height")
+      s->height = static_cast<int>(num());
+    else if (key == "r_frame_rate")
+      s->rFrameRate = value;
+    else if (key == "avg_frame_rate")
+      s->avgFrameRate = value;
+    else if (key == "nb_read_packets")
+      s->packets = value == "N/A" ? -1 : num();
+    else if (key == "channels")
+      s->channels = static_cast<int>(num());
+    else if (key == "sample_rate")
+      s->sampleRate = static_cast<int>(num());
   }
   return streams;
 }
@@ -238,11 +257,12 @@ double ProbeStream::FrameRate() const {
 
 namespace {
 
-std::vector<std::string> FrameLines(const std::string& path, const std::string& map, const std::string& format) {
+std::vector<std::string> FrameLines(const std::string& path, const std::string& map,
+                                    const std::string& format) {
   std::vector<std::string> out;
   if (!HaveFfmpeg()) return out;
-  const CommandResult r = RunCommand({OGM_FFMPEG, "-hide_banner", "-nostdin", "-loglevel", "error", "-i", path,
-                                      "-map", map, "-c", "copy", "-f", format, "-"});
+  const CommandResult r = RunCommand({OGM_FFMPEG, "-hide_banner", "-nostdin", "-loglevel", "error",
+                                      "-i", path, "-map", map, "-c", "copy", "-f", format, "-"});
   if (r.exitCode != 0) return out;
   std::istringstream lines(r.out);
   std::string line;
@@ -264,7 +284,8 @@ std::vector<FrameCrc> FrameCrcs(const std::string& path, const std::string& map)
     long long dts, pts, dur;
     unsigned long size;
     unsigned adler;
-    if (std::sscanf(line.c_str(), "%d, %lld, %lld, %lld, %lu, 0x%x", &f.stream, &dts, &pts, &dur, &size, &adler) != 6)
+    if (std::sscanf(line.c_str(), "%d, %lld, %lld, %lld, %lu, 0x%x", &f.stream, &dts, &pts, &dur,
+                    &size, &adler) != 6)
       continue;
     f.dts = dts;
     f.pts = pts;

@@ -50,7 +50,7 @@ class TempDir {
   std::string path_;
 };
 
-bool HaveFfmpeg();    // ffmpeg and ffprobe
+bool HaveFfmpeg();  // ffmpeg and ffprobe
 bool HaveOgmmerge();
 bool HaveFfmpegEncoder(const std::string& name);  // from `ffmpeg -encoders`
 
@@ -66,10 +66,11 @@ std::string MakePeerMp3(const std::string& dir, double seconds, int rate = 44100
 std::string MakePeerAc3(const std::string& dir, double seconds, int rate = 48000, int channels = 2,
                         int kbps = 192, const std::string& name = "a.ac3");
 // Ogg Vorbis from ffmpeg's libvorbis.
-std::string MakePeerVorbisOgg(const std::string& dir, double seconds, int rate = 44100, int channels = 2,
-                              const std::string& name = "a.ogg");
+std::string MakePeerVorbisOgg(const std::string& dir, double seconds, int rate = 44100,
+                              int channels = 2, const std::string& name = "a.ogg");
 // ogmmerge -o dir/name inputs... (video first, see above).
-std::string MakePeerOgm(const std::string& dir, const std::string& name, const std::vector<std::string>& inputs);
+std::string MakePeerOgm(const std::string& dir, const std::string& name,
+                        const std::vector<std::string>& inputs);
 
 // Our encoder tool (ogm_vorbis_encode); packetsPerPage 0 lets libogg page.
 std::string EncodeVorbis(const std::string& dir, const std::string& name, int rate, int channels,

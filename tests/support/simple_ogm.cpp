@@ -18,7 +18,8 @@ uint32_t Mix(uint32_t x) {
 
 // Byte bounds of raw audio packet k.
 uint64_t RawAudioPacketStart(const SimpleOgmOptions& o, int64_t k) {
-  return static_cast<uint64_t>(k) * o.audioSamplesPerPacket * o.audioAvgBytesPerSecond / o.audioRate;
+  return static_cast<uint64_t>(k) * o.audioSamplesPerPacket * o.audioAvgBytesPerSecond /
+         o.audioRate;
 }
 
 }  // namespace
@@ -80,11 +81,12 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
   Bytes audioHeader, audioComment;
   if (o.audio == AudioKind::kRaw) {
     audioHeader = o.header == HeaderForm::kDirect
-                      ? DirectAudioHeader(o.audioTag, o.audioRate, o.audioChannels, o.audioAvgBytesPerSecond,
-                                          o.audioBlockAlign)
-                      : LegacyAudioHeader(static_cast<uint16_t>(std::strtoul(o.audioTag.c_str(), nullptr, 16)),
-                                          o.audioChannels, o.audioRate, o.audioAvgBytesPerSecond,
-                                          o.audioBlockAlign, 0, o.legacyAudioExtra);
+                      ? DirectAudioHeader(o.audioTag, o.audioRate, o.audioChannels,
+                                          o.audioAvgBytesPerSecond, o.audioBlockAlign)
+                      : LegacyAudioHeader(
+                            static_cast<uint16_t>(std::strtoul(o.audioTag.c_str(), nullptr, 16)),
+                            o.audioChannels, o.audioRate, o.audioAvgBytesPerSecond,
+                            o.audioBlockAlign, 0, o.legacyAudioExtra);
     audioComment = CommentPacket(o.vendor, {});
   } else if (o.audio == AudioKind::kVorbis) {
     audioHeader = vorbis.headers[0];
@@ -119,8 +121,7 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
   }
   // Start time (100 ns) of audio item k.
   auto audioTime = [&](int64_t k) -> int64_t {
-    if (o.audio == AudioKind::kRaw)
-      return k * o.audioSamplesPerPacket * 10000000LL / o.audioRate;
+    if (o.audio == AudioKind::kRaw) return k * o.audioSamplesPerPacket * 10000000LL / o.audioRate;
     const int64_t start = k == 0 ? 0 : vorbis.pages[k - 1].granule;
     return start * 10000000LL / vorbis.rate;
   };
@@ -147,8 +148,10 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
       p.size = static_cast<size_t>(RawAudioPacketStart(o, k + 1) - p.byteOffset);
       p.startSample = k * o.audioSamplesPerPacket;
       const Bytes packet = DataPacket(DataHeaderByte(true, o.audioLengthBytes), o.audioLengthBytes,
-                                      static_cast<uint64_t>(o.audioSamplesPerPacket), RawAudio(p.byteOffset, p.size));
-      const int64_t granule = o.granuleIsEnd ? p.startSample + o.audioSamplesPerPacket : p.startSample;
+                                      static_cast<uint64_t>(o.audioSamplesPerPacket),
+                                      RawAudio(p.byteOffset, p.size));
+      const int64_t granule =
+          o.granuleIsEnd ? p.startSample + o.audioSamplesPerPacket : p.startSample;
       w.Packet(a, packet, granule, k + 1 == audioCount ? lastFlags : kAutoPage);
       r.audioPackets.push_back(p);
       r.rawAudioBytes = p.byteOffset + p.size;

@@ -31,7 +31,8 @@ struct SimpleOgmOptions {
   size_t largeFrameBytes = 60000;
   std::set<int> emptyFrames;  // packets of only the header byte
   int framesPerPage = 0;      // 0: libogg ends pages; else a page every N frames
-  bool granuleIsEnd = false;  // false: packet granule = its frame number (ogmmerge); true: number + 1
+  bool granuleIsEnd =
+      false;  // false: packet granule = its frame number (ogmmerge); true: number + 1
 
   // Audio (serial 1).
   AudioKind audio = AudioKind::kNone;
@@ -77,8 +78,8 @@ struct SimpleOgm {
   Bytes bytes;
   std::vector<FrameRecord> frames;
   std::vector<AudioPacketRecord> audioPackets;  // raw audio only
-  uint64_t rawAudioBytes = 0;                    // raw audio only
-  int64_t audioSamples = 0;                      // raw: packets x samples; Vorbis: last granule
+  uint64_t rawAudioBytes = 0;                   // raw audio only
+  int64_t audioSamples = 0;                     // raw: packets x samples; Vorbis: last granule
   int vorbisRate = 0;
   int vorbisChannels = 0;
   std::vector<std::string> videoComments;

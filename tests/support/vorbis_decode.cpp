@@ -31,11 +31,16 @@ int main(int argc, char** argv) {
   const char* outPath = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--serial" && i + 1 < argc) serial = std::atol(argv[++i]);
-    else if (a == "--no-trim") trim = false;
-    else if (!a.empty() && a[0] != '-' && !inPath) inPath = argv[i];
-    else if (!a.empty() && a[0] != '-' && !outPath) outPath = argv[i];
-    else return Usage();
+    if (a == "--serial" && i + 1 < argc)
+      serial = std::atol(argv[++i]);
+    else if (a == "--no-trim")
+      trim = false;
+    else if (!a.empty() && a[0] != '-' && !inPath)
+      inPath = argv[i];
+    else if (!a.empty() && a[0] != '-' && !outPath)
+      outPath = argv[i];
+    else
+      return Usage();
   }
   if (!inPath || !outPath) return Usage();
   FILE* in = std::fopen(inPath, "rb");

@@ -49,16 +49,26 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (a == "--rate" && hasValue) rate = std::atol(argv[++i]);
-    else if (a == "--channels" && hasValue) channels = std::atoi(argv[++i]);
-    else if (a == "--seconds" && hasValue) seconds = std::atof(argv[++i]);
-    else if (a == "--quality" && hasValue) quality = std::atof(argv[++i]);
-    else if (a == "--signal" && hasValue) signal = argv[++i];
-    else if (a == "--serial" && hasValue) serial = std::atol(argv[++i]);
-    else if (a == "--packets-per-page" && hasValue) packetsPerPage = std::atol(argv[++i]);
-    else if (a == "--pcm-out" && hasValue) pcmOut = argv[++i];
-    else if (!a.empty() && a[0] != '-' && !outPath) outPath = argv[i];
-    else return Usage();
+    if (a == "--rate" && hasValue)
+      rate = std::atol(argv[++i]);
+    else if (a == "--channels" && hasValue)
+      channels = std::atoi(argv[++i]);
+    else if (a == "--seconds" && hasValue)
+      seconds = std::atof(argv[++i]);
+    else if (a == "--quality" && hasValue)
+      quality = std::atof(argv[++i]);
+    else if (a == "--signal" && hasValue)
+      signal = argv[++i];
+    else if (a == "--serial" && hasValue)
+      serial = std::atol(argv[++i]);
+    else if (a == "--packets-per-page" && hasValue)
+      packetsPerPage = std::atol(argv[++i]);
+    else if (a == "--pcm-out" && hasValue)
+      pcmOut = argv[++i];
+    else if (!a.empty() && a[0] != '-' && !outPath)
+      outPath = argv[i];
+    else
+      return Usage();
   }
   if (!outPath || rate <= 0 || channels < 1 || channels > 8 || seconds < 0) return Usage();
   if (signal != "sine" && signal != "chirp" && signal != "silence") return Usage();
@@ -113,8 +123,10 @@ int main(int argc, char** argv) {
         const double t = static_cast<double>(done + i) / rate;
         for (int c = 0; c < channels; ++c) {
           double v = 0;
-          if (signal == "sine") v = 0.5 * std::sin(2 * M_PI * (440.0 + 110.0 * c) * t);
-          else if (signal == "chirp") v = 0.5 * std::sin(2 * M_PI * (100.0 + 400.0 * t) * t);
+          if (signal == "sine")
+            v = 0.5 * std::sin(2 * M_PI * (440.0 + 110.0 * c) * t);
+          else if (signal == "chirp")
+            v = 0.5 * std::sin(2 * M_PI * (100.0 + 400.0 * t) * t);
           buf[c][i] = static_cast<float>(v);
           if (pcm) {
             const int16_t s = static_cast<int16_t>(std::lrint(v * 32767.0));

@@ -109,8 +109,9 @@ TEST(Remux, SetChaptersReplacesOnlyTheCommentPacket) {
   std::vector<std::string> comments;
   ASSERT_TRUE(ParseCommentPacket(after[1].data, &vendor, &comments));
   EXPECT_EQ(vendor, "ogmtools v1.5");
-  EXPECT_EQ(comments, (std::vector<std::string>{"TITLE=x", "CHAPTER01=00:00:00.000", "CHAPTER01NAME=One",
-                                                "CHAPTER02=00:00:01.000", "CHAPTER02NAME=Two"}));
+  EXPECT_EQ(comments,
+            (std::vector<std::string>{"TITLE=x", "CHAPTER01=00:00:00.000", "CHAPTER01NAME=One",
+                                      "CHAPTER02=00:00:01.000", "CHAPTER02NAME=Two"}));
 }
 
 TEST(Remux, NormalizeSerialsPutsVideoAtZeroAndAudioAtOne) {

@@ -1,9 +1,9 @@
 // The in-memory source behaves like a plug-in and reports what it was asked.
+#include "memory_input.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
-
-#include "memory_input.h"
 
 using namespace ogmtest;
 

@@ -119,7 +119,8 @@ TEST_F(PeerOgm, ChaptersWrittenIntoAPeerFileReachFfprobe) {
   const std::string ogm = MakePeerOgm(dir_.path(), "peer.ogm", {avi_});
   ASSERT_FALSE(ogm.empty());
   const std::string withChapters = dir_.File("chapters.ogm");
-  ASSERT_TRUE(WriteBytes(withChapters, SetChapters(ReadBytes(ogm), {{0, "Intro"}, {2000, "Middle"}})));
+  ASSERT_TRUE(
+      WriteBytes(withChapters, SetChapters(ReadBytes(ogm), {{0, "Intro"}, {2000, "Middle"}})));
   const CommandResult r = RunCommand({OGM_FFPROBE, "-v", "error", "-show_chapters", withChapters});
   ASSERT_EQ(r.exitCode, 0);
   EXPECT_NE(r.out.find("title=Intro"), std::string::npos);

@@ -14,7 +14,9 @@ using namespace ogmtest;
 
 namespace {
 
-std::string Text(const Bytes& b, size_t off, size_t n) { return std::string(b.begin() + off, b.begin() + off + n); }
+std::string Text(const Bytes& b, size_t off, size_t n) {
+  return std::string(b.begin() + off, b.begin() + off + n);
+}
 
 // n as the reader decodes it from a data packet's header byte.
 int LengthBytesOf(uint8_t h) { return ((h >> 6) & 3) | ((h & 2) << 1); }

@@ -48,7 +48,8 @@ TEST(Cli, UsageErrorsExitTwo) {
 TEST(Cli, SourcesThatDoNotOpenExitOne) {
   const CommandResult missing = Tool({"info", "/nonexistent/file.ogm"});
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.err.find("cannot open /nonexistent/file.ogm"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.err.find("cannot open /nonexistent/file.ogm"), std::string::npos)
+      << missing.err;
   // A file that is not Ogg Media: the test's own binary.
   for (const char* command : {"info", "play", "framemd5"}) {
     const CommandResult r = Tool({command, OGMDECAPS_CLI_PATH});
@@ -76,7 +77,8 @@ TEST(Cli, LibraryFromOptionEnvironmentOrBesideTheProgram) {
   // A library that is no reader: loads, but lacks the entries.
   const CommandResult notReader = Tool({"info", ogm, "--library", "libm.so.6"});
   EXPECT_EQ(notReader.exitCode, 1);
-  EXPECT_NE(notReader.err.find("does not export AVIDecaps_Open"), std::string::npos) << notReader.err;
+  EXPECT_NE(notReader.err.find("does not export AVIDecaps_Open"), std::string::npos)
+      << notReader.err;
   // The environment, when no option is given.
   setenv("OGMDECAPS_LIBRARY", "/nonexistent/env/libogmdecaps.so", 1);
   const CommandResult env = Tool({"info", ogm});

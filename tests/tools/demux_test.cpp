@@ -28,7 +28,8 @@ TEST(Demux, AviAndMp3TogetherMatchTheSources) {
   Samples& s = Samples::Get();
   ASSERT_FALSE(s.Mp3Ogm().empty());
   const std::string dir = s.OutputDir("demux");
-  const CommandResult r = Tool({"demux", s.Mp3Ogm(), "-v", dir + "/out.avi", "-a", dir + "/out.mp3"});
+  const CommandResult r =
+      Tool({"demux", s.Mp3Ogm(), "-v", dir + "/out.avi", "-a", dir + "/out.mp3"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("video: 150 frames (6 marked keyframes)"), std::string::npos) << r.out;
 
@@ -121,7 +122,8 @@ TEST(Demux, RefusesWhatCannotBeWrittenAndWritesNothing) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty());
   }
-  for (const char* name : {"x.mp3", "x.wav", "x.avi", "x.mkv", "x.flac"}) EXPECT_FALSE(Exists(dir + "/" + name)) << name;
+  for (const char* name : {"x.mp3", "x.wav", "x.avi", "x.mkv", "x.flac"})
+    EXPECT_FALSE(Exists(dir + "/" + name)) << name;
 }
 
 TEST(Demux, AviSizeLimitKeepsAValidPrefix) {
@@ -138,7 +140,8 @@ TEST(Demux, AviSizeLimitKeepsAValidPrefix) {
   ASSERT_GT(written.size(), 5u);
   ASSERT_LT(written.size(), source.size());
   EXPECT_TRUE(std::equal(written.begin(), written.end(), source.begin()));
-  EXPECT_NE(r.out.find("video: " + std::to_string(written.size()) + " frames"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("video: " + std::to_string(written.size()) + " frames"), std::string::npos)
+      << r.out;
 }
 
 // A fourcc without a keyframe parser: every frame is marked and the user is

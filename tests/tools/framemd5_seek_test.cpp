@@ -35,7 +35,8 @@ TEST_P(FrameMd5, FrameLinesEqualFfmpegOnTheSourceAvi) {
   // The header lines that describe the stream agree with ffmpeg's too.
   auto ours = HeaderLines(r.out);
   auto theirs = HeaderLines(reference);
-  for (const char* key : {"format", "version", "hash", "tb 0", "media_type 0", "codec_id 0", "dimensions 0"})
+  for (const char* key :
+       {"format", "version", "hash", "tb 0", "media_type 0", "codec_id 0", "dimensions 0"})
     EXPECT_EQ(ours[key], theirs[key]) << key;
   EXPECT_EQ(LinesStartingWith(r.out, "#stream#"), LinesStartingWith(reference, "#stream#"));
 }
@@ -74,7 +75,8 @@ void ExpectSeekMatchesSource(const CommandResult& r, const std::vector<std::stri
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const int landed = LandedFrame(r.out);
   ASSERT_GE(landed, 0) << r.out;
-  EXPECT_TRUE(std::count(keyframes.begin(), keyframes.end(), landed)) << "frame " << landed << " is no keyframe";
+  EXPECT_TRUE(std::count(keyframes.begin(), keyframes.end(), landed))
+      << "frame " << landed << " is no keyframe";
   const std::vector<std::string> lines = FrameLines(r.out);
   ASSERT_EQ(lines.size(), count) << r.out;
   for (size_t i = 0; i < count; ++i) {
@@ -85,8 +87,11 @@ void ExpectSeekMatchesSource(const CommandResult& r, const std::vector<std::stri
   long long dts, pts, duration;
   size_t size;
   char md5[64];
-  ASSERT_EQ(std::sscanf(lines.front().c_str(), "0, %lld, %lld, %lld, %zu, %63s", &dts, &pts, &duration, &size, md5), 5);
-  EXPECT_EQ(Field(r.out, "keyframe:"), "keyframe:     " + std::to_string(size) + " bytes, md5 " + md5);
+  ASSERT_EQ(std::sscanf(lines.front().c_str(), "0, %lld, %lld, %lld, %zu, %63s", &dts, &pts,
+                        &duration, &size, md5),
+            5);
+  EXPECT_EQ(Field(r.out, "keyframe:"),
+            "keyframe:     " + std::to_string(size) + " bytes, md5 " + md5);
 }
 
 TEST(Seek, FrameSeekPrintsTheSourcesFramesFromTheLandingKeyframe) {
@@ -97,7 +102,8 @@ TEST(Seek, FrameSeekPrintsTheSourcesFramesFromTheLandingKeyframe) {
   const std::vector<int> keyframes = KeyframeIndices(s.Avi());
   ASSERT_FALSE(keyframes.empty());
   for (int target : {35, 60, 90}) {
-    const CommandResult r = Tool({"seek", s.Mp3Ogm(), "--frame", std::to_string(target), "--frames", "3"});
+    const CommandResult r =
+        Tool({"seek", s.Mp3Ogm(), "--frame", std::to_string(target), "--frames", "3"});
     ExpectSeekMatchesSource(r, source, keyframes, 3);
     const int landed = LandedFrame(r.out);
     EXPECT_GE(landed, target) << "a frame seek lands on a keyframe at or after its target";
@@ -130,14 +136,17 @@ TEST(Seek, VorbisAudioPositionFollowsFromTheRemainingBytes) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string audio = Field(r.out, "audio:");
     long remaining = 0, total = 0;
-    ASSERT_EQ(std::sscanf(audio.c_str(), "audio: %ld bytes remain after the seek (of %ld)", &remaining, &total), 2)
+    ASSERT_EQ(std::sscanf(audio.c_str(), "audio: %ld bytes remain after the seek (of %ld)",
+                          &remaining, &total),
+              2)
         << audio;
     EXPECT_EQ(total, kSeconds * 44100L * 4);
     EXPECT_LE(remaining, total);
     const double seconds = (total - remaining) / (4.0 * 44100);
     char clock[32];
     std::snprintf(clock, sizeof clock, "00:%02d:%06.3f", static_cast<int>(seconds) / 60, seconds);
-    EXPECT_NE(audio.find(std::string("position about ") + clock), std::string::npos) << audio << " vs " << clock;
+    EXPECT_NE(audio.find(std::string("position about ") + clock), std::string::npos)
+        << audio << " vs " << clock;
     EXPECT_NEAR(seconds, LandedFrame(r.out) / static_cast<double>(kFps), 1.0 / kFps) << r.out;
   }
 }

@@ -49,7 +49,8 @@ TEST(Info, JsonMatchesFfprobeOnTheSources) {
   EXPECT_EQ(mp3["audio"]["format"].number, 0x55);
   EXPECT_EQ(mp3["audio"]["formatName"].text, "MP3");
   EXPECT_EQ(mp3["audio"]["channels"].number, std::stoi(ProbeField(s.Mp3(), "audio", "channels")));
-  EXPECT_EQ(mp3["audio"]["sampleRate"].number, std::stoi(ProbeField(s.Mp3(), "audio", "sample_rate")));
+  EXPECT_EQ(mp3["audio"]["sampleRate"].number,
+            std::stoi(ProbeField(s.Mp3(), "audio", "sample_rate")));
   EXPECT_EQ(mp3["chapters"].kind, JsonValue::kArray);
   EXPECT_TRUE(mp3["chapters"].items.empty());
 
@@ -57,8 +58,10 @@ TEST(Info, JsonMatchesFfprobeOnTheSources) {
   ExpectVideoMatchesSource(vorbis["video"], s.Avi());
   EXPECT_EQ(vorbis["audio"]["format"].number, 0);
   EXPECT_EQ(vorbis["audio"]["formatName"].text, "Vorbis (PCM)");
-  EXPECT_EQ(vorbis["audio"]["channels"].number, std::stoi(ProbeField(s.VorbisOgg(), "audio", "channels")));
-  EXPECT_EQ(vorbis["audio"]["sampleRate"].number, std::stoi(ProbeField(s.VorbisOgg(), "audio", "sample_rate")));
+  EXPECT_EQ(vorbis["audio"]["channels"].number,
+            std::stoi(ProbeField(s.VorbisOgg(), "audio", "channels")));
+  EXPECT_EQ(vorbis["audio"]["sampleRate"].number,
+            std::stoi(ProbeField(s.VorbisOgg(), "audio", "sample_rate")));
   // 16-bit PCM over the video's length.
   EXPECT_EQ(vorbis["audio"]["totalBytes"].number, kSeconds * 44100 * 2 * 2);
 
@@ -78,7 +81,8 @@ TEST(Info, TextNamesTheStreams) {
   const CommandResult r = Tool({"info", s.Ac3Ogm()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("video:     160x120, fourcc XVID (mpeg4)"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("25.000 fps (25/1), 150 frames, duration 00:00:06.000"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("25.000 fps (25/1), 150 frames, duration 00:00:06.000"), std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("audio:     AC3 (format tag 0x2000), 2 channels, 48000 samples per second"),
             std::string::npos)
       << r.out;
@@ -110,7 +114,9 @@ TEST(Info, ChaptersLandOnKeyframesAndAgreeWithSeek) {
     const CommandResult seek =
         Tool({"seek", s.ChapterOgm(), "--chapter", std::to_string(i + 1), "--frames", "2"});
     ASSERT_EQ(seek.exitCode, 0) << seek.err;
-    EXPECT_NE(seek.out.find("landed on:    frame " + std::to_string(frame) + ","), std::string::npos) << seek.out;
+    EXPECT_NE(seek.out.find("landed on:    frame " + std::to_string(frame) + ","),
+              std::string::npos)
+        << seek.out;
     const std::vector<std::string> lines = FrameLines(seek.out);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], source[frame]);
@@ -138,7 +144,8 @@ size_t SourceVideoBytes(const std::string& avi) {
   for (const std::string& line : FrameLines(FfmpegFrameMd5(avi))) {
     long long a, b, c;
     size_t size;
-    if (std::sscanf(line.c_str(), "0, %lld, %lld, %lld, %zu,", &a, &b, &c, &size) == 4) total += size;
+    if (std::sscanf(line.c_str(), "0, %lld, %lld, %lld, %zu,", &a, &b, &c, &size) == 4)
+      total += size;
   }
   return total;
 }
@@ -198,7 +205,9 @@ TEST(Play, RealtimeDeliversTheWholeShortFile) {
   ASSERT_FALSE(s.NtscOgm().empty());
   const CommandResult r = Tool({"play", s.NtscOgm(), "--realtime"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(SummaryNumber(r.out, "video:", "video:"), FrameLines(FfmpegFrameMd5(s.NtscAvi())).size()) << r.out;
+  EXPECT_EQ(SummaryNumber(r.out, "video:", "video:"),
+            FrameLines(FfmpegFrameMd5(s.NtscAvi())).size())
+      << r.out;
   EXPECT_NE(r.out.find("audio:      none"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("(paced by --realtime)"), std::string::npos) << r.out;
 }

@@ -28,7 +28,9 @@ class Parser {
  private:
   bool Fail() { return false; }
   void Space() {
-    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t')) ++pos_;
+    while (pos_ < s_.size() &&
+           (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t'))
+      ++pos_;
   }
   bool Literal(const char* word) {
     const std::string w(word);
@@ -101,10 +103,14 @@ class Parser {
     for (int i = 0; i < 4; ++i) {
       const char h = s_[pos_++];
       *out <<= 4;
-      if (h >= '0' && h <= '9') *out |= static_cast<unsigned>(h - '0');
-      else if (h >= 'a' && h <= 'f') *out |= static_cast<unsigned>(h - 'a' + 10);
-      else if (h >= 'A' && h <= 'F') *out |= static_cast<unsigned>(h - 'A' + 10);
-      else return false;
+      if (h >= '0' && h <= '9')
+        *out |= static_cast<unsigned>(h - '0');
+      else if (h >= 'a' && h <= 'f')
+        *out |= static_cast<unsigned>(h - 'a' + 10);
+      else if (h >= 'A' && h <= 'F')
+        *out |= static_cast<unsigned>(h - 'A' + 10);
+      else
+        return false;
     }
     return true;
   }
@@ -123,14 +129,30 @@ class Parser {
       if (pos_ >= s_.size()) return false;
       const char e = s_[pos_++];
       switch (e) {
-        case '"': *out += '"'; break;
-        case '\\': *out += '\\'; break;
-        case '/': *out += '/'; break;
-        case 'b': *out += '\b'; break;
-        case 'f': *out += '\f'; break;
-        case 'n': *out += '\n'; break;
-        case 'r': *out += '\r'; break;
-        case 't': *out += '\t'; break;
+        case '"':
+          *out += '"';
+          break;
+        case '\\':
+          *out += '\\';
+          break;
+        case '/':
+          *out += '/';
+          break;
+        case 'b':
+          *out += '\b';
+          break;
+        case 'f':
+          *out += '\f';
+          break;
+        case 'n':
+          *out += '\n';
+          break;
+        case 'r':
+          *out += '\r';
+          break;
+        case 't':
+          *out += '\t';
+          break;
         case 'u': {
           unsigned u;
           if (!Hex4(&u)) return false;
@@ -144,7 +166,8 @@ class Parser {
           Utf8(out, u);
           break;
         }
-        default: return false;
+        default:
+          return false;
       }
     }
     return false;

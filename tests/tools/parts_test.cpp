@@ -28,10 +28,12 @@ TEST(Md5, Rfc1321TestSuite) {
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
       {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
       {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+       "d174ab98d277d9f5a5611c2c9f419d9f"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"}};
-  for (const auto& [text, digest] : vectors) EXPECT_EQ(Md5::Hex(text, std::string(text).size()), digest) << text;
+  for (const auto& [text, digest] : vectors)
+    EXPECT_EQ(Md5::Hex(text, std::string(text).size()), digest) << text;
 }
 
 TEST(Md5, PiecewiseFeedingAndPaddingBoundaries) {
@@ -57,7 +59,9 @@ TEST(Md5, PiecewiseFeedingAndPaddingBoundaries) {
 }
 
 TEST(Utf16, ConvertsBothWaysAndReplacesMalformedText) {
-  const std::string text = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x8E\xAC";  // Grüße € 🎬
+  const std::string text =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e \xE2\x82\xAC \xF0\x9F\x8E\xAC";  // Grüße € 🎬
   const std::u16string wide = Utf8ToUtf16(text);
   EXPECT_EQ(wide, u"Gr\u00FC\u00DFe \u20AC \U0001F3AC");
   EXPECT_EQ(Utf16ToUtf8(wide.c_str(), 50), text);
@@ -71,7 +75,9 @@ TEST(Utf16, ConvertsBothWaysAndReplacesMalformedText) {
   const char16_t pair[] = {0xD83C, 0xDFAC};
   EXPECT_EQ(Utf16ToUtf8(pair, 1), "\xEF\xBF\xBD");
   // Malformed UTF-8: stray continuation, overlong form, encoded surrogate.
-  EXPECT_EQ(Utf8ToUtf16("a\x80" "b"), u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToUtf16("a\x80"
+                        "b"),
+            u"a\uFFFDb");
   EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");
   EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD");
   EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), u"\uFFFD");
@@ -101,7 +107,9 @@ TEST(FrameRate, ClockTimes) {
   EXPECT_EQ(ClockTime(360000), "100:00:00.000");
 }
 
-std::vector<uint8_t> Bytes(std::initializer_list<int> b) { return std::vector<uint8_t>(b.begin(), b.end()); }
+std::vector<uint8_t> Bytes(std::initializer_list<int> b) {
+  return std::vector<uint8_t>(b.begin(), b.end());
+}
 
 TEST(Keyframes, Mpeg4VopCodingType) {
   const auto I = Bytes({0, 0, 1, 0xB6, 0x10, 0x55});
@@ -113,8 +121,8 @@ TEST(Keyframes, Mpeg4VopCodingType) {
   EXPECT_EQ(ClassifyMpeg4Frame(B.data(), B.size()), Mpeg4Frame::kPredicted);
   EXPECT_EQ(ClassifyMpeg4Frame(S.data(), S.size()), Mpeg4Frame::kPredicted);
   // VOS, VO and VOL headers ahead of the VOP do not decide; the VOP does.
-  const auto headedP = Bytes({0, 0, 1, 0xB0, 0xF5, 0, 0, 1, 0xB5, 0x09, 0, 0, 1, 0x00, 0, 0, 1, 0x20, 0x08, 0xC8,
-                              0, 0, 1, 0xB6, 0x40});
+  const auto headedP = Bytes({0,    0, 1, 0xB0, 0xF5, 0,    0,    1, 0xB5, 0x09, 0,    0,   1,
+                              0x00, 0, 0, 1,    0x20, 0x08, 0xC8, 0, 0,    1,    0xB6, 0x40});
   EXPECT_EQ(ClassifyMpeg4Frame(headedP.data(), headedP.size()), Mpeg4Frame::kPredicted);
   const auto headersOnly = Bytes({0, 0, 1, 0xB0, 0xF5, 0, 0, 1, 0x20, 0x08, 0xC8});
   EXPECT_EQ(ClassifyMpeg4Frame(headersOnly.data(), headersOnly.size()), Mpeg4Frame::kHeadersOnly);
@@ -142,7 +150,9 @@ TEST(Args, FormsAndMistakes) {
   const std::vector<OptionSpec> specs = {{"--json", false}, {"-v", true}, {"--frames", true}};
   ParsedArgs a;
   std::string error;
-  ASSERT_TRUE(a.Parse({"-v", "out.avi", "in.ogm", "--frames=3", "--json", "--cache"}, specs, &error)) << error;
+  ASSERT_TRUE(
+      a.Parse({"-v", "out.avi", "in.ogm", "--frames=3", "--json", "--cache"}, specs, &error))
+      << error;
   EXPECT_EQ(a.source(), "in.ogm");
   EXPECT_EQ(a.Value("-v"), "out.avi");
   EXPECT_EQ(a.Value("--frames"), "3");
@@ -176,12 +186,13 @@ TEST(Args, FormsAndMistakes) {
 TEST(MiniJson, AcceptsJsonAndRefusesTheRest) {
   tooltest::JsonValue v;
   std::string error;
-  ASSERT_TRUE(tooltest::ParseJson(R"({"a": [1, -2.5e3, true, null], "b": "x\"\u00fc\ud83c\udfac"})", &v, &error));
+  ASSERT_TRUE(tooltest::ParseJson(R"({"a": [1, -2.5e3, true, null], "b": "x\"\u00fc\ud83c\udfac"})",
+                                  &v, &error));
   EXPECT_EQ(v["a"].items.size(), 4u);
   EXPECT_EQ(v["a"].items[1].number, -2500);
   EXPECT_EQ(v["b"].text, "x\"\xC3\xBC\xF0\x9F\x8E\xAC");
-  for (const char* bad : {"{\"a\": 1,}", "{\"a\" 1}", "[01]", "\"tab\there\"", "{\"a\":1}{", "{\"a\":1,\"a\":2}",
-                          "nul", "\"\\ud800\""})
+  for (const char* bad : {"{\"a\": 1,}", "{\"a\" 1}", "[01]", "\"tab\there\"", "{\"a\":1}{",
+                          "{\"a\":1,\"a\":2}", "nul", "\"\\ud800\""})
     EXPECT_FALSE(tooltest::ParseJson(bad, &v, &error)) << bad;
 }
 
@@ -213,7 +224,8 @@ TEST(AviWriter, FileReadsBackWithFramesFlagsAndRate) {
     if (i != 4) want.push_back(i % 3 == 0 ? "K__" : "___");
   // ffmpeg does not hand out the empty chunk; the others keep their flags.
   ASSERT_EQ(flags.size(), want.size());
-  for (size_t i = 0; i < flags.size(); ++i) EXPECT_EQ(flags[i].substr(0, 1), want[i].substr(0, 1)) << i;
+  for (size_t i = 0; i < flags.size(); ++i)
+    EXPECT_EQ(flags[i].substr(0, 1), want[i].substr(0, 1)) << i;
 }
 
 TEST(AviWriter, RefusesFramesPastTheLimitAndStaysValid) {

@@ -1,6 +1,8 @@
 // The pulling logic against a stand-in reader: raw audio must come out
 // whole even though a raw request the stream cannot fill returns 0 and
 // drops what it had, and the two streams must be taken in time order.
+#include "pump.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "pump.h"
 #include "reader_library.h"
 
 namespace {

@@ -12,8 +12,11 @@
 
 namespace tooltest {
 
-const std::vector<ChapterSpec> kChapters = {
-    {0, "Opening"}, {2000, "\xC3\x9C" "ber \"Quoted\" \\ part"}, {4000, "Finale"}};
+const std::vector<ChapterSpec> kChapters = {{0, "Opening"},
+                                            {2000,
+                                             "\xC3\x9C"
+                                             "ber \"Quoted\" \\ part"},
+                                            {4000, "Finale"}};
 
 CommandResult Tool(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {OGMDECAPS_CLI_PATH};
@@ -51,7 +54,9 @@ std::string Merge(Samples& s, const std::string& name, const std::string& audio)
 }  // namespace
 
 const std::string& Samples::Avi() {
-  return Make("avi", [](Samples& s) { return ogmtest::MakePeerAvi(s.dir(), kSeconds, kFps, kGop, "160x120"); });
+  return Make("avi", [](Samples& s) {
+    return ogmtest::MakePeerAvi(s.dir(), kSeconds, kFps, kGop, "160x120");
+  });
 }
 const std::string& Samples::Mp3() {
   return Make("mp3", [](Samples& s) { return ogmtest::MakePeerMp3(s.dir(), kSeconds); });
@@ -63,14 +68,17 @@ const std::string& Samples::VorbisOgg() {
   return Make("ogg", [](Samples& s) { return ogmtest::MakePeerVorbisOgg(s.dir(), kSeconds); });
 }
 const std::string& Samples::Mp3Ogm() {
-  return Make("mp3.ogm", [](Samples& s) { return s.Mp3().empty() ? "" : Merge(s, "mp3.ogm", s.Mp3()); });
+  return Make("mp3.ogm",
+              [](Samples& s) { return s.Mp3().empty() ? "" : Merge(s, "mp3.ogm", s.Mp3()); });
 }
 const std::string& Samples::Ac3Ogm() {
-  return Make("ac3.ogm", [](Samples& s) { return s.Ac3().empty() ? "" : Merge(s, "ac3.ogm", s.Ac3()); });
+  return Make("ac3.ogm",
+              [](Samples& s) { return s.Ac3().empty() ? "" : Merge(s, "ac3.ogm", s.Ac3()); });
 }
 const std::string& Samples::VorbisOgm() {
-  return Make("vorbis.ogm",
-              [](Samples& s) { return s.VorbisOgg().empty() ? "" : Merge(s, "vorbis.ogm", s.VorbisOgg()); });
+  return Make("vorbis.ogm", [](Samples& s) {
+    return s.VorbisOgg().empty() ? "" : Merge(s, "vorbis.ogm", s.VorbisOgg());
+  });
 }
 const std::string& Samples::VideoOgm() {
   return Make("video.ogm", [](Samples& s) { return Merge(s, "video.ogm", ""); });
@@ -79,10 +87,17 @@ const std::string& Samples::VideoOgm() {
 const std::string& Samples::NtscAvi() {
   return Make("ntsc.avi", [](Samples& s) -> std::string {
     const std::string out = s.Path("ntsc.avi");
-    const CommandResult r = ogmtest::RunCommand(
-        {OGM_FFMPEG, "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-         "testsrc=size=160x120:rate=30000/1001", "-t", "2", "-c:v", "mpeg4", "-vtag", "XVID", "-g", "15", "-bf", "0",
-         out});
+    const CommandResult r = ogmtest::RunCommand({OGM_FFMPEG, "-hide_banner",
+                                                 "-nostdin", "-loglevel",
+                                                 "error",    "-y",
+                                                 "-f",       "lavfi",
+                                                 "-i",       "testsrc=size=160x120:rate=30000/1001",
+                                                 "-t",       "2",
+                                                 "-c:v",     "mpeg4",
+                                                 "-vtag",    "XVID",
+                                                 "-g",       "15",
+                                                 "-bf",      "0",
+                                                 out});
     return r.exitCode == 0 ? out : "";
   });
 }
@@ -112,7 +127,9 @@ std::vector<std::string> LinesStartingWith(const std::string& text, const std::s
   return out;
 }
 
-std::vector<std::string> FrameLines(const std::string& text) { return LinesStartingWith(text, "0,"); }
+std::vector<std::string> FrameLines(const std::string& text) {
+  return LinesStartingWith(text, "0,");
+}
 
 std::map<std::string, std::string> HeaderLines(const std::string& text) {
   std::map<std::string, std::string> out;
@@ -124,14 +141,15 @@ std::map<std::string, std::string> HeaderLines(const std::string& text) {
 }
 
 std::string FfmpegFrameMd5(const std::string& path) {
-  return ogmtest::RunCommand({OGM_FFMPEG, "-hide_banner", "-nostdin", "-loglevel", "error", "-i", path, "-map", "0:v",
-                              "-c", "copy", "-f", "framemd5", "-"})
+  return ogmtest::RunCommand({OGM_FFMPEG, "-hide_banner", "-nostdin", "-loglevel", "error", "-i",
+                              path, "-map", "0:v", "-c", "copy", "-f", "framemd5", "-"})
       .out;
 }
 
 std::vector<std::string> VideoPacketFlags(const std::string& path) {
-  const CommandResult r = ogmtest::RunCommand({OGM_FFPROBE, "-v", "error", "-select_streams", "v", "-show_entries",
-                                               "packet=flags", "-of", "csv=p=0", path});
+  const CommandResult r =
+      ogmtest::RunCommand({OGM_FFPROBE, "-v", "error", "-select_streams", "v", "-show_entries",
+                           "packet=flags", "-of", "csv=p=0", path});
   std::vector<std::string> out;
   std::istringstream in(r.out);
   std::string line;
@@ -149,7 +167,8 @@ std::vector<int> KeyframeIndices(const std::string& path) {
 }
 
 std::string ProbeField(const std::string& path, const std::string& type, const std::string& key) {
-  const CommandResult r = ogmtest::RunCommand({OGM_FFPROBE, "-v", "error", "-show_streams", "-of", "default", path});
+  const CommandResult r =
+      ogmtest::RunCommand({OGM_FFPROBE, "-v", "error", "-show_streams", "-of", "default", path});
   std::istringstream in(r.out);
   std::string line;
   bool inStream = false;

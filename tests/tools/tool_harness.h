@@ -33,15 +33,15 @@ class Samples {
   // A fresh subfolder for a test's outputs.
   std::string OutputDir(const std::string& tag);
 
-  const std::string& Avi();          // v.avi
-  const std::string& Mp3();          // a.mp3: plain MPEG frames, 44.1 kHz stereo
-  const std::string& Ac3();          // a.ac3: 48 kHz stereo
-  const std::string& VorbisOgg();    // a.ogg: 44.1 kHz stereo
-  const std::string& Mp3Ogm();       // v.avi + a.mp3
-  const std::string& Ac3Ogm();       // v.avi + a.ac3
-  const std::string& VorbisOgm();    // v.avi + a.ogg
-  const std::string& VideoOgm();     // v.avi alone
-  const std::string& NtscAvi();      // 2 s at 30000/1001 fps
+  const std::string& Avi();        // v.avi
+  const std::string& Mp3();        // a.mp3: plain MPEG frames, 44.1 kHz stereo
+  const std::string& Ac3();        // a.ac3: 48 kHz stereo
+  const std::string& VorbisOgg();  // a.ogg: 44.1 kHz stereo
+  const std::string& Mp3Ogm();     // v.avi + a.mp3
+  const std::string& Ac3Ogm();     // v.avi + a.ac3
+  const std::string& VorbisOgm();  // v.avi + a.ogg
+  const std::string& VideoOgm();   // v.avi alone
+  const std::string& NtscAvi();    // 2 s at 30000/1001 fps
   const std::string& NtscOgm();
   // Mp3Ogm with three chapters (kChapters) in the video comments.
   const std::string& ChapterOgm();
@@ -61,10 +61,10 @@ struct ChapterSpec {
 extern const std::vector<ChapterSpec> kChapters;
 
 // Skips the calling test when ffmpeg, ffprobe or ogmmerge is missing.
-#define REQUIRE_PEER_TOOLS()                                                     \
-  do {                                                                           \
-    if (!ogmtest::HaveFfmpeg() || !ogmtest::HaveOgmmerge())                      \
-      GTEST_SKIP() << "ffmpeg, ffprobe and ogmmerge are needed for this test";   \
+#define REQUIRE_PEER_TOOLS()                                                   \
+  do {                                                                         \
+    if (!ogmtest::HaveFfmpeg() || !ogmtest::HaveOgmmerge())                    \
+      GTEST_SKIP() << "ffmpeg, ffprobe and ogmmerge are needed for this test"; \
   } while (0)
 
 // The frame lines ("0, ...") of framemd5-shaped text, in order.
