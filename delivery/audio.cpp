@@ -5,7 +5,6 @@
 #include "demux/mul_div_round.h"
 #include "demux/result.h"
 #include "demux/take_frame.h"
-#include "reader/entries.h"
 
 namespace {
 
@@ -208,8 +207,4 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
     }
     if (endOfStream != 0) return 0;
   }
-}
-
-int32_t ReadAudioEntry(void* buffer, int32_t byteCount) {
-  return DeliverAudio(gReader, static_cast<uint8_t*>(buffer), byteCount, -1);
 }

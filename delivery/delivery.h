@@ -5,7 +5,11 @@
 
 #include <cstdint>
 
-#include "reader/reader_state.h"
+#include "state/reader_state.h"
+
+// As AVIDecaps_NextVideoFrame: the frame a seek held back first, then the
+// next frame from the input. Takes the lock itself.
+int32_t NextVideoFrame(ReaderState& s, void* dest);
 
 // Video: the next frame (in seeking mode, the next keyframe with a time),
 // copied to dest. Results as AVIDecaps_NextVideoFrame: size; -1 input ended;

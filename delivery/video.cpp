@@ -3,7 +3,6 @@
 #include "delivery/delivery.h"
 #include "demux/result.h"
 #include "demux/take_frame.h"
-#include "reader/entries.h"
 
 namespace {
 
@@ -87,8 +86,7 @@ int32_t DeliverVideoFrameToPending(ReaderState& s) {
   return r;
 }
 
-int32_t NextVideoFrameEntry(void* dest) {
-  ReaderState& s = gReader;
+int32_t NextVideoFrame(ReaderState& s, void* dest) {
   if (dest == nullptr) return -1;
   {
     // The held keyframe of a seek goes out first. Under the lock, so a seek

@@ -12,7 +12,7 @@
 
 #include "memory_input.h"
 #include "reader/entries.h"
-#include "reader/reader_state.h"
+#include "state/reader_state.h"
 
 namespace fuzz {
 

@@ -4,7 +4,6 @@
 #include "demux/mul_div_round.h"
 #include "platform/charset.h"
 #include "positioning/positioning.h"
-#include "reader/entries.h"
 
 namespace {
 
@@ -92,10 +91,7 @@ bool SeekChapterOnce(ReaderState& s, double fraction, int32_t targetFrame, bool*
 
 }  // namespace
 
-int32_t SeekChapterEntry(int32_t chapterIndex) {
-  ReaderState& s = gReader;
-  LockHold hold(s);
-  if (!hold.taken() || s.sourceOpen == 0) return 0;
+int32_t SeekChapter(ReaderState& s, int32_t chapterIndex) {
   const vorbis_comment& comments = s.demux.videoComment;
   const int first = FirstChapterComment(comments);
   // Only chapters that discovery counted have a time comment at

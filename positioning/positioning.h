@@ -1,10 +1,16 @@
-// Routines shared by the seeks; each runs with the reader lock held.
+// The seeks; each runs with the reader lock held and a source open (the
+// caller checks both).
 #ifndef OGMDECAPS_POSITIONING_POSITIONING_H
 #define OGMDECAPS_POSITIONING_POSITIONING_H
 
 #include <cstdint>
 
-#include "reader/reader_state.h"
+#include "state/reader_state.h"
+
+// As AVIDecaps_Seek, AVIDecaps_SeekChapter and AVIDecaps_ReSeekAudio.
+int32_t Seek(ReaderState& s, int32_t position, int32_t byFrame);
+int32_t SeekChapter(ReaderState& s, int32_t chapterIndex);
+int32_t ReSeekAudio(ReaderState& s);
 
 // Moves the input to offset (clamped to the source) and empties the sync
 // layer, both slots, the raw audio carry and the Vorbis decoder's overlap,

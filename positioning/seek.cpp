@@ -2,7 +2,6 @@
 
 #include "delivery/delivery.h"
 #include "positioning/positioning.h"
-#include "reader/entries.h"
 
 namespace {
 
@@ -109,10 +108,7 @@ int32_t EndAtStartOfSource(ReaderState& s) {
   return s.info.totalAudioBytes;
 }
 
-int32_t SeekEntry(int32_t position, int32_t byFrame) {
-  ReaderState& s = gReader;
-  LockHold hold(s);
-  if (!hold.taken() || s.sourceOpen == 0) return 0;
+int32_t Seek(ReaderState& s, int32_t position, int32_t byFrame) {
   // Positions before the start mean the start; percent stops at 100.
   if (position < 0) position = 0;
   if (byFrame == 0 && position > 100) position = 100;
@@ -141,10 +137,8 @@ int32_t SeekEntry(int32_t position, int32_t byFrame) {
   }
 }
 
-int32_t ReSeekAudioEntry() {
-  ReaderState& s = gReader;
-  LockHold hold(s);
-  if (!hold.taken() || s.sourceOpen == 0 || s.demux.audioPresent != kStreamPresent) return 0;
+int32_t ReSeekAudio(ReaderState& s) {
+  if (s.demux.audioPresent != kStreamPresent) return 0;
   while (s.audioTime < 0)
     if (DiscardAudio(s, kUntimedAudioRequest) == 0) return 0;
   while (s.audioTime < s.videoTime)

@@ -8,6 +8,11 @@
 #include <cstdint>
 
 #include "input/input_source.h"
+#include "state/reader_state.h"
+
+// The one reader of the process; only reader/ names it, the floors below
+// get it as ReaderState&.
+extern ReaderState gReader;
 
 int32_t OpenEntry(const char16_t* name, int32_t useCache, int32_t openArg, void** result);
 // Opens through an input that is already bound (tests bind in-memory

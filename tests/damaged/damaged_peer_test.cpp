@@ -16,7 +16,7 @@
 #include "ogg_edit.h"
 #include "peer_files.h"
 #include "reader/entries.h"
-#include "reader/reader_state.h"
+#include "state/reader_state.h"
 
 namespace {
 

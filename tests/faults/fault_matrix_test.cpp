@@ -22,8 +22,8 @@
 #include "peer_files.h"
 #include "ravel_fault.h"
 #include "reader/entries.h"
-#include "reader/reader_state.h"
 #include "simple_ogm.h"
+#include "state/reader_state.h"
 
 namespace {
 

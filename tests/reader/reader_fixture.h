@@ -6,8 +6,8 @@
 
 #include "memory_input.h"
 #include "reader/entries.h"
-#include "reader/reader_state.h"
 #include "simple_ogm.h"
+#include "state/reader_state.h"
 
 class ReaderTest : public ::testing::Test {
  protected:

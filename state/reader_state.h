@@ -1,8 +1,8 @@
-// The one process-wide record of the open source, and the reader lock.
-// Entry points (reader/, delivery/, positioning/) are the only code that
-// names gReader; demux/ routines get the parts they work on as arguments.
-#ifndef OGMDECAPS_READER_READER_STATE_H
-#define OGMDECAPS_READER_READER_STATE_H
+// The record of the open source and the reader lock. reader/ owns the one
+// process-wide instance and hands it down as ReaderState& to delivery/ and
+// positioning/; demux/ routines get the parts they work on as arguments.
+#ifndef OGMDECAPS_STATE_READER_STATE_H
+#define OGMDECAPS_STATE_READER_STATE_H
 
 #include <ogmdecaps/ogmdecaps.h>
 
@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "delivery/held_buffer.h"
 #include "demux/demux_state.h"
 #include "platform/mutex.h"
+#include "state/held_buffer.h"
 
 constexpr int32_t kPendingFrameBytes = 48000;
 constexpr int32_t kAudioCarryBytes = 4096;
@@ -41,8 +41,6 @@ struct ReaderState {
 
 static_assert(std::is_trivially_destructible_v<ReaderState>,
               "the reader state runs no code when the library unloads");
-
-extern ReaderState gReader;
 
 // currentFrame is one 32-bit word that the host reads without the lock
 // while delivery and the seeks write it: access it as a relaxed atomic.
@@ -84,5 +82,9 @@ class LockHold {
 // Steps shared by close and the stalled close: clear the Ogg and Tremor
 // records, close the source and unload its plug-in. Lock held or not needed.
 void CloseSource(ReaderState& state);
+
+// Fills the StreamInfo words that describe the accepted streams (fourcc,
+// size, frame rate and the audio words) from the stream headers.
+void DescribeStreams(ReaderState& state);
 
 #endif

@@ -1,7 +1,4 @@
-#include "reader/reader_state.h"
-
-// Constant-initialised: loading the library runs no code for it.
-ReaderState gReader;
+#include "state/reader_state.h"
 
 void CloseSource(ReaderState& state) {
   ClearDemuxState(state.demux);

@@ -1,8 +1,8 @@
 // A byte buffer with a fixed part and, only while it must hold more than the
 // fixed part, a heap part. Trivially destructible so it can live in the
 // constant-initialised reader state; Release() returns the heap part.
-#ifndef OGMDECAPS_DELIVERY_HELD_BUFFER_H
-#define OGMDECAPS_DELIVERY_HELD_BUFFER_H
+#ifndef OGMDECAPS_STATE_HELD_BUFFER_H
+#define OGMDECAPS_STATE_HELD_BUFFER_H
 
 #include <array>
 #include <cstdint>
