@@ -29,12 +29,16 @@ StreamHeader* NewHeader(size_t extraSize) {
   return h;
 }
 
-bool StartsWith(const uint8_t* p, size_t n, const char* prefix) {
-  const size_t len = std::strlen(prefix);
-  return n >= len && std::memcmp(p, prefix, len) == 0;
+// A packet that matches no form: type bits 101 mark a packet that carries no
+// record (nothing is made, *out untouched); anything else is unsupported.
+int32_t NoForm(uint8_t type, StreamHeader** out) {
+  if ((type & 7) == 5) return 0;
+  *out = nullptr;
+  return DECAPS_ERR_UNSUPPORTED_STREAM;
 }
 
 int32_t ParseDirectHeader(const uint8_t* packet, size_t bytes, StreamHeader** out) {
+  if ((packet[0] & 7) != 1) return NoForm(packet[0], out);
   // The record starts at packet byte 1; every field must lie in the packet.
   if (bytes < 1 + kDirectFieldsEnd) {
     *out = nullptr;
@@ -124,36 +128,78 @@ int32_t MakeAudioHeader(uint16_t formatTag, int16_t channels, int16_t blockAlign
   return 0;
 }
 
+namespace {
+
+// Legacy blocks: the fields sit at fixed offsets of the serialised media
+// type. Each returns DECAPS_ERR_UNSUPPORTED_STREAM when the packet is too
+// short for them.
+int32_t ParseLegacyVideo(ByteReader& r, StreamHeader** out) {
+  const uint8_t* fourcc = r.BytesAt(68, 4);
+  const int64_t timePerFrame = static_cast<int64_t>(r.Le64At(164));
+  const int32_t width = static_cast<int32_t>(r.Le32At(176));
+  const int32_t height = static_cast<int32_t>(r.Le32At(180));
+  const int32_t bufferSize = static_cast<int32_t>(r.Le32At(40));
+  static_assert(kLegacyVideoEnd == 184, "legacy video block ends after the height");
+  if (!r.ok()) return DECAPS_ERR_UNSUPPORTED_STREAM;
+  return MakeVideoHeader(fourcc, timePerFrame, width, height, 0, bufferSize, out);
+}
+
+int32_t ParseLegacyAudio(ByteReader& r, StreamHeader** out) {
+  const uint16_t tag = r.Le16At(124);
+  const auto channels = static_cast<int16_t>(r.Le16At(126));
+  const auto samplesPerSecond = static_cast<int32_t>(r.Le32At(128));
+  const auto avgBytes = static_cast<int32_t>(r.Le32At(132));
+  const auto blockAlign = static_cast<int16_t>(r.Le16At(136));
+  const auto bits = static_cast<int16_t>(r.Le16At(138));
+  const uint16_t extraSize = r.Le16At(140);
+  const uint8_t* extra = r.BytesAt(kLegacyAudioFixedEnd, extraSize);
+  const auto bufferSize = static_cast<int32_t>(r.Le32At(40));
+  if (!r.ok()) return DECAPS_ERR_UNSUPPORTED_STREAM;
+  return MakeAudioHeader(tag, channels, blockAlign, avgBytes, samplesPerSecond, bits, extra,
+                         extraSize, bufferSize, out);
+}
+
+// An unknown block, or a packet too short for the fields of its block.
+int32_t UnsupportedLegacy(StreamHeader** out) {
+  *out = nullptr;
+  return DECAPS_ERR_UNSUPPORTED_STREAM;
+}
+
+// One row per legacy kind: the format word at byte 96 and its parser.
+struct LegacyKind {
+  uint32_t format;
+  int32_t (*parse)(ByteReader& r, StreamHeader** out);
+};
+constexpr LegacyKind kLegacyKinds[] = {
+    {kLegacyVideoInfo, ParseLegacyVideo},
+    {kLegacyWaveFormat, ParseLegacyAudio},
+};
+
+// One row per packet form: the magic that follows the type byte and the
+// parser of that form. The legacy magic is tried first.
+struct HeaderForm {
+  const char* magic;
+  size_t magicLength;
+  int32_t (*parse)(const uint8_t* packet, size_t bytes, StreamHeader** out);
+};
+constexpr HeaderForm kForms[] = {
+    {kLegacyMagic, kLegacyMagicLength, ParseLegacyHeader},
+    {"video", 5, ParseDirectHeader},
+    {"audio", 5, ParseDirectHeader},
+    {"text", 4, ParseDirectHeader},
+};
+
+}  // namespace
+
 int32_t ParseLegacyHeader(const uint8_t* packet, size_t bytes, StreamHeader** out) {
   ByteReader r(packet, bytes);
   if ((r.U8At(0) & 7) != 1) return DECAPS_ERR_NOT_HEADER;
   const uint32_t format = r.Le32At(96);
-  if (r.ok() && format == kLegacyVideoInfo) {
-    const uint8_t* fourcc = r.BytesAt(68, 4);
-    const int64_t timePerFrame = static_cast<int64_t>(r.Le64At(164));
-    const int32_t width = static_cast<int32_t>(r.Le32At(176));
-    const int32_t height = static_cast<int32_t>(r.Le32At(180));
-    const int32_t bufferSize = static_cast<int32_t>(r.Le32At(40));
-    if (r.ok()) return MakeVideoHeader(fourcc, timePerFrame, width, height, 0, bufferSize, out);
-  } else if (r.ok() && format == kLegacyWaveFormat) {
-    const uint16_t tag = r.Le16At(124);
-    const auto channels = static_cast<int16_t>(r.Le16At(126));
-    const auto samplesPerSecond = static_cast<int32_t>(r.Le32At(128));
-    const auto avgBytes = static_cast<int32_t>(r.Le32At(132));
-    const auto blockAlign = static_cast<int16_t>(r.Le16At(136));
-    const auto bits = static_cast<int16_t>(r.Le16At(138));
-    const uint16_t extraSize = r.Le16At(140);
-    const uint8_t* extra = r.BytesAt(kLegacyAudioFixedEnd, extraSize);
-    const auto bufferSize = static_cast<int32_t>(r.Le32At(40));
-    if (r.ok()) {
-      return MakeAudioHeader(tag, channels, blockAlign, avgBytes, samplesPerSecond, bits, extra,
-                             extraSize, bufferSize, out);
-    }
+  if (r.ok()) {
+    for (const LegacyKind& kind : kLegacyKinds)
+      if (kind.format == format) return kind.parse(r, out) == 0 ? 0 : UnsupportedLegacy(out);
   }
-  // An unknown block, or a packet too short for the fields of its block.
-  static_assert(kLegacyVideoEnd == 184, "legacy video block ends after the height");
-  *out = nullptr;
-  return DECAPS_ERR_UNSUPPORTED_STREAM;
+  return UnsupportedLegacy(out);
 }
 
 int32_t ParseStreamHeader(const uint8_t* packet, size_t bytes, StreamHeader** out) {
@@ -161,18 +207,14 @@ int32_t ParseStreamHeader(const uint8_t* packet, size_t bytes, StreamHeader** ou
     *out = nullptr;
     return DECAPS_ERR_UNSUPPORTED_STREAM;
   }
-  const uint8_t b = packet[0];
-  if ((b & 1) == 0) return DECAPS_ERR_NOT_HEADER;
   const uint8_t* rest = packet + 1;
   const size_t restBytes = bytes - 1;
-  if (restBytes >= kLegacyMagicLength && std::memcmp(rest, kLegacyMagic, kLegacyMagicLength) == 0)
-    return ParseLegacyHeader(packet, bytes, out);
-  if ((b & 7) == 1 && (StartsWith(rest, restBytes, "video") ||
-                       StartsWith(rest, restBytes, "audio") || StartsWith(rest, restBytes, "text")))
-    return ParseDirectHeader(packet, bytes, out);
-  if ((b & 7) == 5) return 0;
-  *out = nullptr;
-  return DECAPS_ERR_UNSUPPORTED_STREAM;
+  if ((packet[0] & 1) == 0) return DECAPS_ERR_NOT_HEADER;
+  for (const HeaderForm& form : kForms) {
+    if (restBytes >= form.magicLength && std::memcmp(rest, form.magic, form.magicLength) == 0)
+      return form.parse(packet, bytes, out);
+  }
+  return NoForm(packet[0], out);
 }
 
 bool IsVideoHeader(const StreamHeader& header) {
