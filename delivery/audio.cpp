@@ -107,11 +107,11 @@ void UpdateAudioPosition(ReaderState& s) {
   const int64_t g = s.demux.packet.granulepos;
   const int64_t rate = s.demux.vorbisInfo.rate;
   if (g != -1) {
-    s.audioTime = MulDivRound(10000000, rate, g);
+    s.audioTime = MulDivRound(10000000, g, rate);
     s.audioGranule = g == 0 ? 1 : g;
   } else if (s.audioGranule != 0) {
     s.audioGranule += s.pcmSamples;
-    s.audioTime = MulDivRound(10000000, rate, s.audioGranule);
+    s.audioTime = MulDivRound(10000000, s.audioGranule, rate);
   }
 }
 

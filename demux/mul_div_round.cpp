@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-int64_t MulDivRound(int64_t a, int64_t v, int64_t c) {
+int64_t MulDivRound(int64_t a, int64_t c, int64_t v) {
   if (v == 0) return 0;
   int64_t p;
   if (__builtin_mul_overflow(a, c, &p)) {

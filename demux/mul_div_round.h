@@ -8,7 +8,7 @@
 // round to nearest with exact halves going down and negative products are
 // truncated. A divisor of 0 gives 0; a product beyond 64 bits saturates.
 // Used to turn granule positions into 100-ns times.
-int64_t MulDivRound(int64_t a, int64_t v, int64_t c);
+int64_t MulDivRound(int64_t a, int64_t c, int64_t v);
 
 // double -> int32 truncated toward zero, saturating instead of overflowing
 // (NaN gives 0). Durations and byte counts computed in double land here.

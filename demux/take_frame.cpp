@@ -114,6 +114,6 @@ int32_t TakeFrame(StreamSlot& slot, const StreamHeader& header, Frame* frame) {
   slot.lastGranule = g;
 
   frame->keyframe = (g != -1 && (b & 8) != 0) ? 1 : 0;
-  frame->time = MulDivRound(header.timeUnit, header.samplesPerUnit, g);
+  frame->time = MulDivRound(header.timeUnit, g, header.samplesPerUnit);
   return g == -1 ? DECAPS_ERR_NO_GRANULE : kPacket;
 }

@@ -36,10 +36,12 @@ double ChapterSeconds(const vorbis_comment& comments, int index) {
          static_cast<double>(hours) * 3600.0;
 }
 
-// Scan, step back and align for one estimate of the chapter's place. Returns
-// true with the chapter reached; false when the input or a stream ran out.
-// *atStart is set when the estimate reaches the start of the source.
-bool SeekChapterOnce(ReaderState& s, double fraction, int32_t targetFrame, bool* atStart) {
+// From one estimate of the chapter's place: scan to a keyframe and align the
+// audio, stepping the estimate back while it lands late or runs out (at most
+// kMaxRunOutStepBacks run-outs). Returns true with the chapter reached; false
+// when the input or a stream ran out. *atStart is set when the estimate
+// reaches the start of the source.
+bool StepBackToChapter(ReaderState& s, double fraction, int32_t targetFrame, bool* atStart) {
   const double fps = s.info.framesPerSecond;
   int runOuts = 0;
   for (;;) {
@@ -110,7 +112,7 @@ int32_t SeekChapter(ReaderState& s, int32_t chapterIndex) {
   // the start of the source rather than repeating for ever.
   for (int attempt = 0; attempt < 2; ++attempt) {
     bool atStart = false;
-    if (SeekChapterOnce(s, fraction, targetFrame, &atStart)) {
+    if (StepBackToChapter(s, fraction, targetFrame, &atStart)) {
       if (atStart) return EndAtStartOfSource(s);
       s.seeking = 0;
       return RemainingAudioBytes(s);

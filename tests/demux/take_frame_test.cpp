@@ -181,25 +181,25 @@ TEST_F(TakeFrameTest, EndOfStreamFlag) {
 
 TEST(MulDivRoundTest, RoundsAndNeverTraps) {
   struct {
-    int64_t a, v, c, expected;
+    int64_t a, c, v, expected;
   } rows[] = {
-      {10000000, 44100, 1, 227},
-      {400000, 1, 25, 10000000},
-      {1, 4, 2, 0},  // exact half rounds down
-      {3, 4, 1, 1},
-      {1, 4, 3, 1},
-      {400000, 1, -1, -400000},
-      {10000000, 3, -1, -3333333},  // negative products truncate
-      {0, 7, 123, 0},
-      {5, 0, 9, 0},  // no divisor: no time rather than a trap
+      {10000000, 1, 44100, 227},
+      {400000, 25, 1, 10000000},
+      {1, 2, 4, 0},  // exact half rounds down
+      {3, 1, 4, 1},
+      {1, 3, 4, 1},
+      {400000, -1, 1, -400000},
+      {10000000, -1, 3, -3333333},  // negative products truncate
+      {0, 123, 7, 0},
+      {5, 9, 0, 0},  // no divisor: no time rather than a trap
       {INT64_MAX, 1, 1, INT64_MAX},
-      {INT64_MAX, 1, 2, INT64_MAX},  // saturates instead of wrapping
-      {INT64_MAX, 1, -2, INT64_MIN},
-      {INT64_MIN, -1, 1, INT64_MAX},
+      {INT64_MAX, 2, 1, INT64_MAX},  // saturates instead of wrapping
+      {INT64_MAX, -2, 1, INT64_MIN},
+      {INT64_MIN, 1, -1, INT64_MAX},
       {-1, 1, 1, -1},
   };
   for (auto r : rows)
-    EXPECT_EQ(MulDivRound(r.a, r.v, r.c), r.expected) << r.a << " " << r.v << " " << r.c;
+    EXPECT_EQ(MulDivRound(r.a, r.c, r.v), r.expected) << r.a << " " << r.c << " " << r.v;
 }
 
 TEST(TruncateTest, SaturatesDoubles) {
