@@ -1,4 +1,4 @@
-// The host's own parts, without the reader: MD5, UTF-16, frame rates,
+// The host's own units, without the reader: MD5, UTF-16, frame rates,
 // keyframe detection, argument parsing, and the AVI and WAV writers read
 // back by ffprobe/ffmpeg.
 #include <gtest/gtest.h>
