@@ -1,97 +1,15 @@
 // The same peer files read through URLs, served by nginx on 127.0.0.1.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
-#include <fstream>
 #include <memory>
+#include <stdexcept>
 
 #include "host.h"
-
-extern char** environ;
+#include "nginx.h"
 
 namespace integ {
 namespace {
 
-bool Connects(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
-
-int UnusedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr*>(&a), size);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-// nginx in the foreground as our child, serving one folder on 127.0.0.1.
-class Nginx {
- public:
-  explicit Nginx(const std::string& root) {
-    const std::string& d = dir_.path();
-    for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
-      port_ = UnusedPort();
-      std::ofstream(d + "/nginx.conf")
-          << "daemon off; master_process off; worker_processes 1; pid " << d << "/nginx.pid;\n"
-          << "error_log " << d << "/error.log; events { worker_connections 64; }\n"
-          << "http { access_log off; client_body_temp_path " << d << "; proxy_temp_path " << d
-          << "; fastcgi_temp_path " << d << "; uwsgi_temp_path " << d << "; scgi_temp_path " << d
-          << ";\n"
-          << " server { listen 127.0.0.1:" << port_ << "; root " << root << "; } }\n";
-      const std::string conf = d + "/nginx.conf", err = d + "/error.log";
-      const char* argv[] = {"nginx",   "-e", err.c_str(),  "-p",
-                            d.c_str(), "-c", conf.c_str(), nullptr};
-      pid_t pid;
-      if (posix_spawnp(&pid, "nginx", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
-        return;
-      for (int wait = 0; wait < 150 && !Connects(port_); ++wait) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
-          pid = -1;
-          break;
-        }
-        usleep(20000);
-      }
-      if (pid > 0 && Connects(port_)) {
-        pid_ = pid;
-      } else if (pid > 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-  }
-  ~Nginx() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool running() const { return pid_ > 0; }
-  std::string Url(const std::string& name) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + name;
-  }
-
- private:
-  ogmtest::TempDir dir_{"ogm-nginx"};
-  int port_ = 0;
-  pid_t pid_ = -1;
-};
+using ogmtest::Nginx;
 
 class HttpSource : public ::testing::TestWithParam<AudioKind> {
  protected:
@@ -99,7 +17,11 @@ class HttpSource : public ::testing::TestWithParam<AudioKind> {
     if (!PeerToolsMissing().empty()) return;
     const PeerFile& p = Peer(AudioKind::kMp3);
     Peer(AudioKind::kVorbis);
-    if (!p.path.empty()) server_ = new Nginx(p.path.substr(0, p.path.rfind('/')));
+    try {
+      if (!p.path.empty()) server_ = new Nginx(p.path.substr(0, p.path.rfind('/')));
+    } catch (const std::exception&) {
+      server_ = nullptr;  // SetUp reports it
+    }
   }
   static void TearDownTestSuite() {
     delete server_;
@@ -110,7 +32,7 @@ class HttpSource : public ::testing::TestWithParam<AudioKind> {
     if (!missing.empty()) GTEST_SKIP() << missing;
     peer_ = &Peer(GetParam());
     ASSERT_FALSE(peer_->path.empty());
-    ASSERT_TRUE(server_ != nullptr && server_->running()) << "nginx did not start";
+    ASSERT_TRUE(server_ != nullptr) << "nginx did not start";
     url_ = server_->Url(peer_->path.substr(peer_->path.rfind('/') + 1));
   }
 

@@ -20,8 +20,8 @@ class HttpPlugin : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     data = new std::string(RandomBytes(6 << 20, 21));
-    http = new Nginx(false);
-    https = new Nginx(true);
+    http = new Nginx("", false);
+    https = new Nginx("", true);
     http->Put("data.bin", *data);
     https->Put("data.bin", *data);
     setenv("CURL_CA_BUNDLE", https->ca_file().c_str(), 1);

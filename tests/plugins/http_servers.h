@@ -1,5 +1,5 @@
-// HTTP servers on 127.0.0.1 for the RavelHTTP tests: a real nginx, and a
-// small scripted server that misbehaves on purpose.
+// HTTP servers on 127.0.0.1 for the RavelHTTP tests: a real nginx (from the
+// test support), and a small scripted server that misbehaves on purpose.
 #ifndef OGMDECAPS_TESTS_PLUGINS_HTTP_SERVERS_H
 #define OGMDECAPS_TESTS_PLUGINS_HTTP_SERVERS_H
 
@@ -12,25 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "nginx.h"
 #include "plugin_harness.h"
 
-// nginx serving www/ of a temporary directory over http and, when tls is
-// set, https with a fresh self-signed certificate for 127.0.0.1 (its file
-// is ca_file(), for CURL_CA_BUNDLE).
-class Nginx {
- public:
-  explicit Nginx(bool tls);
-  ~Nginx();
-  std::string Put(const std::string& name, const std::string& data) const;
-  std::string Url(const std::string& name) const;
-  std::string ca_file() const { return dir_.path() + "/cert.pem"; }
-
- private:
-  TempDir dir_;
-  bool tls_;
-  int port_ = 0;
-  pid_t pid_ = -1;
-};
+using ogmtest::Nginx;
 
 struct Script {
   std::string body;
