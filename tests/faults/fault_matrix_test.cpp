@@ -42,16 +42,6 @@ ogmtest::SimpleOgmOptions FileOptions(int frames) {
   return o;
 }
 
-// The frame index of a delivered frame, or -1 when it is not one of the file's.
-int GenuineFrame(const ogmtest::SimpleOgmOptions& o, const uint8_t* p, int32_t n) {
-  if (n < 5) return -1;
-  const int index =
-      static_cast<int>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
-  if (index < 0 || index >= o.frames) return -1;
-  const Bytes expected = ogmtest::FramePayload(o, index);
-  return expected == Bytes(p, p + n) ? index : -1;
-}
-
 // Table rows: the fault and what the cells may show.
 enum class Reading { kAll, kPrefix, kOtherFile };
 enum class Seeking { kAsBaseline, kGenuine, kGenuineOrEnd };
@@ -177,7 +167,7 @@ Cell ReadVideo(const Context& c) {
   int32_t r;
   Cell cell;
   while ((r = NextVideoFrameEntry(buf.data())) >= 0) {
-    if (GenuineFrame(c.options, buf.data(), r) != count) {
+    if (ogmtest::WrittenFrameIndex(c.options, buf.data(), r) != count) {
       cell.broken = "frame " + std::to_string(count) + " is not the file's";
       break;
     }
@@ -218,7 +208,7 @@ Cell ReadBoth(const Context& c) {
       const int32_t r = NextVideoFrameEntry(frame.data());
       if (r < 0) {
         videoEnded = true;
-      } else if (GenuineFrame(c.options, frame.data(), r) != frames++) {
+      } else if (ogmtest::WrittenFrameIndex(c.options, frame.data(), r) != frames++) {
         cell.broken = "frame " + std::to_string(frames - 1) + " is not the file's";
       }
     }
@@ -253,7 +243,7 @@ Cell AfterSeek(const Context& c, int32_t result, bool expectKeyframe) {
     cell.text += " end";
     return cell;
   }
-  const int index = GenuineFrame(c.options, frame.data(), n);
+  const int index = ogmtest::WrittenFrameIndex(c.options, frame.data(), n);
   if (index < 0 || (expectKeyframe && !ogmtest::IsKeyframe(c.options, index))) {
     cell.broken = "the frame after the seek is not a keyframe of the file";
     return cell;
@@ -463,7 +453,7 @@ TEST_F(FaultMatrix, EveryFaultAgainstEveryOperation) {
       ASSERT_EQ(Open(dir_->File("a.ogm"), &info), 1);
       std::vector<uint8_t> frame(1 << 16);
       const int32_t n = NextVideoFrameEntry(frame.data());
-      EXPECT_EQ(GenuineFrame(FileOptions(kFrames), frame.data(), n), 0);
+      EXPECT_EQ(ogmtest::WrittenFrameIndex(FileOptions(kFrames), frame.data(), n), 0);
       CloseEntry();
     }
     table += "\n";

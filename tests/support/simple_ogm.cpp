@@ -35,6 +35,13 @@ bool IsKeyframe(const SimpleOgmOptions& o, int index) {
   return index == 0 || (o.gop > 0 && index % o.gop == 0);
 }
 
+int WrittenFrameIndex(const SimpleOgmOptions& o, const uint8_t* p, int64_t n) {
+  if (n < 5) return -1;
+  const uint32_t index = p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+  if (index >= static_cast<uint32_t>(o.frames)) return -1;
+  return FramePayload(o, static_cast<int>(index)) == Bytes(p, p + n) ? static_cast<int>(index) : -1;
+}
+
 Bytes FramePayload(const SimpleOgmOptions& o, int index) {
   Bytes b(FrameSize(o, index));
   const bool key = IsKeyframe(o, index);

@@ -90,6 +90,9 @@ struct SimpleOgm {
 Bytes FramePayload(const SimpleOgmOptions& opts, int index);
 size_t FrameSize(const SimpleOgmOptions& opts, int index);
 bool IsKeyframe(const SimpleOgmOptions& opts, int index);
+// The index of the frame whose payload the n bytes at p are exactly (a
+// delivered frame is one whole frame of the file), or -1.
+int WrittenFrameIndex(const SimpleOgmOptions& opts, const uint8_t* p, int64_t n);
 // Byte at offset p of the raw audio stream; RawAudio gives a range.
 uint8_t RawAudioByte(uint64_t p);
 Bytes RawAudio(uint64_t offset, size_t count);
