@@ -9,6 +9,7 @@
 
 #include "demux/result.h"
 #include "demux/take_frame.h"
+#include "ogm_writer.h"
 #include "page_script.h"
 
 namespace {
@@ -35,18 +36,18 @@ size_t BuildPage(const uint8_t* data, size_t size, size_t pos, uint32_t& sequenc
   const size_t bodyBytes = laced < size - pos ? laced : size - pos;
 
   if ((flags & fuzz::kSkipSequence) != 0) ++sequence;
-  page.insert(page.end(), {'O', 'g', 'g', 'S', 0});
-  page.push_back(static_cast<uint8_t>(flags & 7));
-  fuzz::PutLe(page, granule, 8);
-  fuzz::PutLe(page, (flags & fuzz::kOtherSerial) != 0 ? 1 : 0, 4);
-  fuzz::PutLe(page, sequence++, 4);
-  fuzz::PutLe(page, 0, 4);
-  page.push_back(static_cast<uint8_t>(lacingBytes));
-  page.insert(page.end(), lacing, lacing + lacingBytes);
-  page.insert(page.end(), data + pos, data + pos + bodyBytes);
+  ogmtest::PageFields fields;
+  fields.serial = (flags & fuzz::kOtherSerial) != 0 ? 1 : 0;
+  fields.granule = static_cast<int64_t>(granule);
+  fields.sequence = sequence++;
+  fields.continued = (flags & fuzz::kContinued) != 0;
+  fields.bos = (flags & fuzz::kBos) != 0;
+  fields.eos = (flags & fuzz::kEos) != 0;
   // The sync layer only hands out pages whose body is as long as the lacing
   // says; a body cut short by the end of the input is padded.
-  page.resize(page.size() + (laced - bodyBytes), 0);
+  ogmtest::Bytes body(data + pos, data + pos + bodyBytes);
+  body.resize(laced, 0);
+  page = ogmtest::BuildPageFromLacing(fields, ogmtest::Bytes(lacing, lacing + lacingBytes), body);
   return 10 + lacingBytes + bodyBytes;
 }
 
@@ -73,7 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     page.header_len = 27 + bytes[26];
     page.body = bytes.data() + page.header_len;
     page.body_len = static_cast<long>(bytes.size()) - page.header_len;
-    ogg_page_checksum_set(&page);
     if ((flags & fuzz::kResetFirst) != 0) StreamSlotReset(slot);
     packetsIn += bytes[26] + 1;
     ogg_stream_pagein(&slot.streamState, &page);

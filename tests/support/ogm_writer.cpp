@@ -288,6 +288,10 @@ Bytes BuildPage(const PageFields& fields) {
     body.insert(body.end(), p.begin(), p.end());
   }
   if (lacing.size() > 255) throw std::invalid_argument("page holds more than 255 lacing values");
+  return BuildPageFromLacing(fields, lacing, body);
+}
+
+Bytes BuildPageFromLacing(const PageFields& fields, const Bytes& lacing, const Bytes& body) {
   Bytes h(27, 0);
   std::memcpy(h.data(), "OggS", 4);
   h[5] = static_cast<uint8_t>((fields.continued ? 1 : 0) | (fields.bos ? 2 : 0) |
@@ -297,13 +301,14 @@ Bytes BuildPage(const PageFields& fields) {
   PutLe(h, 18, fields.sequence, 4);
   h[26] = static_cast<uint8_t>(lacing.size());
   h.insert(h.end(), lacing.begin(), lacing.end());
+  const size_t headerBytes = h.size();
+  h.insert(h.end(), body.begin(), body.end());
   ogg_page og;
   og.header = h.data();
-  og.header_len = static_cast<long>(h.size());
-  og.body = body.data();
+  og.header_len = static_cast<long>(headerBytes);
+  og.body = h.data() + headerBytes;
   og.body_len = static_cast<long>(body.size());
   ogg_page_checksum_set(&og);
-  h.insert(h.end(), body.begin(), body.end());
   return h;
 }
 

@@ -156,8 +156,9 @@ struct PageFields {
 // One page with correct lacing and CRC (ogg_page_checksum_set). Packets must
 // fit in 255 lacing values.
 Bytes BuildPage(const PageFields& fields);
-// Former name of PageFields; goes once tests/demux has moved over.
-using PageSpec = PageFields;
+// The same from lacing values and a body as given (fields.packets is not
+// used), so broken lacing can be built too.
+Bytes BuildPageFromLacing(const PageFields& fields, const Bytes& lacing, const Bytes& body);
 
 // Writes bytes to a file; false on failure.
 bool WriteBytes(const std::string& path, const Bytes& bytes);
