@@ -17,7 +17,7 @@ ogmtest::Bytes SmallFile() {
 
 TEST_F(ReaderTest, CloseIfStalledLeavesAnIdleSourceOpen) {
   ASSERT_EQ(OpenBytes(SmallFile()), 1);
-  EXPECT_EQ(CloseIfStalledEntry(), 1);
+  CloseIfStalledEntry();
   uint8_t buf[4096];
   EXPECT_GT(NextVideoFrameEntry(buf), 0);
   EXPECT_TRUE(ogmtest::MemoryInputStats().open);
@@ -48,7 +48,7 @@ TEST_F(ReaderTest, CloseIfStalledUnblocksAThreadInARead) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-  EXPECT_EQ(CloseIfStalledEntry(), 1);
+  CloseIfStalledEntry();
   const auto took = Clock::now() - start;
   reader.join();
   EXPECT_TRUE(done);
