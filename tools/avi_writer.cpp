@@ -7,7 +7,6 @@ namespace cli {
 namespace {
 
 // Fixed layout of the header part (byte offsets in the file).
-constexpr uint64_t kRiffSize = 4;
 constexpr uint64_t kAvihTotalFrames = 48;
 constexpr uint64_t kAvihMaxBytesPerSec = 36;
 constexpr uint64_t kAvihSuggestedBuffer = 60;
@@ -34,9 +33,7 @@ bool AviWriter::Open(const std::string& path, const AviVideoFormat& format, uint
   const uint16_t width = static_cast<uint16_t>(format.width);
   const uint16_t height = static_cast<uint16_t>(format.height);
   RiffFile& f = file_;
-  f.Fourcc("RIFF");
-  f.U32(0);  // patched
-  f.Fourcc("AVI ");
+  f.Start("AVI ");
   f.Fourcc("LIST");
   f.U32(192);
   f.Fourcc("hdrl");
@@ -131,7 +128,7 @@ bool AviWriter::Finish(std::string* error) {
   const double seconds = frames * static_cast<double>(format_.rate.den) / format_.rate.num;
   const double perSecond = seconds > 0 ? std::ceil(payload_ / seconds) : 0;
   const uint32_t buffer = largest_ + 8;
-  f.PatchU32(kRiffSize, static_cast<uint32_t>(f.size() - 8));
+  f.PatchRiffSize();
   f.PatchU32(kAvihMaxBytesPerSec,
              perSecond < UINT32_MAX ? static_cast<uint32_t>(perSecond) : UINT32_MAX);
   f.PatchU32(kAvihTotalFrames, frames);

@@ -35,6 +35,14 @@ void RiffFile::Bytes(const void* data, size_t size) {
 
 void RiffFile::Fourcc(const char* code) { Bytes(code, 4); }
 
+void RiffFile::Start(const char* form) {
+  Fourcc("RIFF");
+  U32(0);
+  Fourcc(form);
+}
+
+void RiffFile::PatchRiffSize() { PatchU32(4, static_cast<uint32_t>(size_ - 8)); }
+
 void RiffFile::U16(uint16_t v) {
   const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
   Bytes(b, 2);

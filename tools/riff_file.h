@@ -24,6 +24,10 @@ class RiffFile {
   void U16(uint16_t v);
   void U32(uint32_t v);
   void Zeros(size_t count);
+  // The RIFF header: "RIFF", the size (set by PatchRiffSize) and the form.
+  void Start(const char* form);
+  // Sets the size in the RIFF header to what follows it now.
+  void PatchRiffSize();
   // Overwrites four bytes at offset, then returns to the end.
   void PatchU32(uint64_t offset, uint32_t v);
   // Closes; false when any write (or the close) failed.

@@ -12,9 +12,7 @@ bool WavWriter::Open(const std::string& path, const WavFormat& format, std::stri
   if (!file_.Open(path, error)) return false;
   const uint16_t blockAlign = static_cast<uint16_t>(format.channels * format.bitsPerSample / 8);
   RiffFile& f = file_;
-  f.Fourcc("RIFF");
-  f.U32(0);  // patched
-  f.Fourcc("WAVE");
+  f.Start("WAVE");
   f.Fourcc("fmt ");
   f.U32(16);
   f.U16(1);  // WAVE_FORMAT_PCM
@@ -47,7 +45,7 @@ WavWriter::Added WavWriter::Write(const uint8_t* data, size_t size) {
 bool WavWriter::Finish(std::string* error) {
   RiffFile& f = file_;
   if (data_ & 1) f.Zeros(1);  // chunks are padded to even sizes
-  f.PatchU32(4, static_cast<uint32_t>(f.size() - 8));
+  f.PatchRiffSize();
   f.PatchU32(40, static_cast<uint32_t>(data_));
   if (!f.Close()) {
     *error = f.error();
