@@ -10,7 +10,9 @@ std::unique_ptr<PosixFile> PosixFile::Open(const std::string& path) {
   if (path.empty()) return nullptr;
   int fd;
   do {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK the open of a FIFO waits for a writer that may
+    // never come; a regular file ignores the flag for its reads.
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return nullptr;
   struct stat info;

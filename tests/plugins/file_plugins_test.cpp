@@ -1,6 +1,7 @@
 // Ravel and RavelCache through their exported entries.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -89,7 +90,11 @@ TEST_P(FilePlugin, ReadsAtTheEndReturnZero) {
 
 TEST_P(FilePlugin, RefusesWhatItCannotServe) {
   const std::string empty = dir.Write("empty.bin", "");
-  for (const std::string& name : {dir.path() + "/missing.bin", dir.path(), empty, std::string()}) {
+  // A FIFO without a writer: refused at once, not waited on.
+  const std::string fifo = dir.path() + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& name :
+       {dir.path() + "/missing.bin", dir.path(), empty, fifo, std::string()}) {
     EXPECT_EQ(plugin.Open(name), 0) << name;
     char byte;
     EXPECT_EQ(plugin.read(&byte, 1), 0);
