@@ -10,10 +10,11 @@ namespace {
 
 constexpr int32_t kPcmCallTarget = 2000;  // a Vorbis call returns once it has this many bytes
 
-enum PassResult { kPassGoOn, kPassInputEnded, kPassDone };
+enum PassResult { kPassGoOn, kPassInputEnded, kPassReadFailed, kPassDone };
 
 // Pulls pages until one of the audio stream was routed or a read was made.
-// Lock held. kPassInputEnded when the input has no more bytes.
+// Lock held. kPassInputEnded when the input has no more bytes,
+// kPassReadFailed when a read failed before its end.
 PassResult PullAudioPages(ReaderState& s) {
   DemuxState& d = s.demux;
   while (s.audioNeedsPage == 1) {
@@ -21,10 +22,11 @@ PassResult PullAudioPages(ReaderState& s) {
     s.audioNeedsPage = 0;
     for (;;) {
       const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &serial);
-      if (r == kIntakeEnd) {
+      if (r == kIntakeEnd || r == kIntakeReadFailed) {
         // The input is over, but the video path may have left packets of
         // this stream in its slot: take those before reporting the end.
-        return StreamSlotHasPacket(d.slots[1]) ? kPassGoOn : kPassInputEnded;
+        if (StreamSlotHasPacket(d.slots[1])) return kPassGoOn;
+        return r == kIntakeEnd ? kPassInputEnded : kPassReadFailed;
       }
       if (r != kIntakePage) {
         // A read was made (or sync lost): give other threads a turn before
@@ -188,14 +190,16 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
       if (!hold.taken() || s.sourceOpen == 0 || s.demux.audioPresent != kStreamPresent) return 0;
       if (!raw && s.demux.vorbisReady == 0) return 0;
       PassResult pass = PullAudioPages(s);
-      if (pass == kPassInputEnded) {
+      if (pass == kPassInputEnded || pass == kPassReadFailed) {
         // The stream's last samples rarely make 2000 bytes: hand them out
         // rather than dropping the end of the audio.
         if (!raw && written > 0) {
           UpdateAudioPosition(s);
           return written;
         }
-        return 0;
+        return pass == kPassReadFailed && EndResult(s, true) == OGMDECAPS_READ_ERROR
+                   ? OGMDECAPS_READ_ERROR
+                   : 0;
       }
       if (s.audioNeedsPage == 0) {
         int32_t result = 0;

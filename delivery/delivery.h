@@ -13,7 +13,8 @@ int32_t NextVideoFrame(ReaderState& s, void* dest);
 
 // Video: the next frame (in seeking mode, the next keyframe with a time),
 // copied to dest. Results as AVIDecaps_NextVideoFrame: size; -1 input ended;
-// 0 when seeking passed the stream's last packet. Takes the lock itself.
+// OGMDECAPS_READ_ERROR a read failed; 0 when seeking passed the stream's
+// last packet. Takes the lock itself.
 int32_t DeliverVideoFrame(ReaderState& s, void* dest);
 
 // Seeking mode passed the video stream's last packet without a keyframe.

@@ -39,10 +39,10 @@ int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
     if (s.videoNeedsPage == 1) {
       s.videoNeedsPage = 0;
       const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 0, &serial);
-      if (r == kIntakeEnd) {
-        // The input is over, but pages the audio path pulled may have left
-        // frames in this slot: hand those out before reporting the end.
-        if (!StreamSlotHasPacket(d.slots[0])) return -1;
+      if (r == kIntakeEnd || r == kIntakeReadFailed) {
+        // The input is over (or failed), but pages the audio path pulled
+        // may have left frames in this slot: hand those out first.
+        if (!StreamSlotHasPacket(d.slots[0])) return EndResult(s, r == kIntakeReadFailed);
         serial = 0;
       } else if (r != kIntakePage || serial != 0) {
         s.videoNeedsPage = 1;

@@ -34,7 +34,7 @@ bool NextPage(DemuxState& d, bool skipLostSync) {
       if (!skipLostSync) return false;
       continue;
     }
-    if (AppendChunk(d.sync, d.input) == 0) return false;
+    if (AppendChunk(d.sync, d.input) <= 0) return false;
   }
 }
 
@@ -175,13 +175,13 @@ int32_t ScanDuration(DemuxState& d) {
   const int32_t start = d.sourceLength > kDurationTail ? d.sourceLength - kDurationTail : 0;
   InputSeek(d.input, start);
   int32_t frameCount = 0;
-  if (AppendChunk(d.sync, d.input) == 0) return 0;
+  if (AppendChunk(d.sync, d.input) <= 0) return 0;
   if (StreamSlotInit(d.slots[0], 0) != 0) return 0;
   ogg_stream_state& video = d.slots[0].streamState;
   for (;;) {
     const int r = ogg_sync_pageout(&d.sync, &d.page);
     if (r <= 0) {
-      if (AppendChunk(d.sync, d.input) == 0) break;
+      if (AppendChunk(d.sync, d.input) <= 0) break;
       continue;
     }
     if (ogg_page_serialno(&d.page) != 0) continue;
@@ -213,7 +213,7 @@ int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, i
   } else {
     info.frameCount = ScanDuration(d);
     d.input.close();
-    d.sourceLength = d.input.open(name, 0, 0, 4000000, openArg);
+    d.sourceLength = InputOpen(d.input, name, 4000000, openArg);
     if (d.sourceLength <= 0) return -1;
     if (info.frameCount == 0) info.frameCount = kDefaultFrameCount;
   }
@@ -221,7 +221,7 @@ int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, i
   ogg_sync_clear(&d.sync);
   d.audioPresent = kStreamUnknown;
   d.videoPresent = kStreamUnknown;
-  if (AppendChunk(d.sync, d.input) == 0) return -1;
+  if (AppendChunk(d.sync, d.input) <= 0) return -1;
   if (FindStreams(d) < 0) return -1;
   if (d.videoPresent == kStreamPresent && ReadVideoComments(d, info) < 0) return -1;
   if (d.audioPresent == kStreamPresent && ReadAudioHeaders(d) < 0) return -1;

@@ -34,7 +34,7 @@ int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page, int32_t reade
   return serial;
 }
 
-int32_t AppendChunk(ogg_sync_state& sync, const InputSource& input) {
+int32_t AppendChunk(ogg_sync_state& sync, InputSource& input) {
   char* area = ogg_sync_buffer(&sync, kReadChunk);
   if (area == nullptr) return 0;
   const int32_t got = InputRead(input, area, kReadChunk);
@@ -43,12 +43,13 @@ int32_t AppendChunk(ogg_sync_state& sync, const InputSource& input) {
 }
 
 PageIntakeResult PageIntake(ogg_sync_state& sync, ogg_page& page, StreamSlot (&slots)[kSlotCount],
-                            const InputSource& input, int32_t reader, int32_t* serial) {
+                            InputSource& input, int32_t reader, int32_t* serial) {
   const int r = ogg_sync_pageout(&sync, &page);
   if (r > 0) {
     *serial = RoutePage(slots, page, reader);
     return kIntakePage;
   }
   if (r < 0) return kIntakeLostSync;
-  return AppendChunk(sync, input) > 0 ? kIntakeRead : kIntakeEnd;
+  const int32_t got = AppendChunk(sync, input);
+  return got > 0 ? kIntakeRead : got == 0 ? kIntakeEnd : kIntakeReadFailed;
 }

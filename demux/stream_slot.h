@@ -53,19 +53,21 @@ constexpr long kSlotBacklogLimit = 8L << 20;
 int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page, int32_t reader = -1);
 
 // Appends up to 4096 bytes read from the input to the sync layer.
-// Returns the bytes read; 0 when the input has no more (or no memory).
-int32_t AppendChunk(ogg_sync_state& sync, const InputSource& input);
+// Returns the bytes read; 0 when the input has no more (or no memory);
+// kInputReadFailed when a read failed before the input's length.
+int32_t AppendChunk(ogg_sync_state& sync, InputSource& input);
 
 // One page-intake attempt for the path that reads stream reader: take a
 // complete page from the sync layer and route it; when none is complete,
 // read one chunk.
 enum PageIntakeResult : int32_t {
-  kIntakePage = 1,       // a page was routed; *serial is its serial number
-  kIntakeRead = 0,       // no page yet; a chunk was read (try again)
-  kIntakeLostSync = -1,  // bytes were skipped to find a page start (try again)
-  kIntakeEnd = -2,       // no page and the input has no more bytes
+  kIntakePage = 1,         // a page was routed; *serial is its serial number
+  kIntakeRead = 0,         // no page yet; a chunk was read (try again)
+  kIntakeLostSync = -1,    // bytes were skipped to find a page start (try again)
+  kIntakeEnd = -2,         // no page and the input has no more bytes
+  kIntakeReadFailed = -3,  // no page and a read failed before the input's length
 };
 PageIntakeResult PageIntake(ogg_sync_state& sync, ogg_page& page, StreamSlot (&slots)[kSlotCount],
-                            const InputSource& input, int32_t reader, int32_t* serial);
+                            InputSource& input, int32_t reader, int32_t* serial);
 
 #endif

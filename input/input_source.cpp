@@ -34,14 +34,29 @@ void UnbindInput(InputSource& input, bool closeSource) {
   input = InputSource{};
 }
 
-int32_t InputRead(const InputSource& input, void* buffer, int32_t count) {
+int32_t InputOpen(InputSource& input, const char16_t* name, int32_t c, int32_t d) {
+  if (input.open == nullptr) return 0;
+  const int32_t length = input.open(name, 0, 0, c, d);
+  input.position = 0;
+  input.length = length > 0 ? length : 0;
+  return length;
+}
+
+int32_t InputRead(InputSource& input, void* buffer, int32_t count) {
   if (input.read == nullptr || count <= 0) return 0;
   const int32_t got = input.read(buffer, count);
   // A plug-in that claims more than it was asked for (or a negative count)
   // would make the sync layer trust bytes that were never written.
-  return (got < 0 || got > count) ? 0 : got;
+  if (got > 0 && got <= count) {
+    input.position += got;
+    return got;
+  }
+  return input.position < input.length ? kInputReadFailed : 0;
 }
 
-void InputSeek(const InputSource& input, int32_t offset) {
-  if (input.seek != nullptr) input.seek(offset < 0 ? 0 : offset, 0);
+void InputSeek(InputSource& input, int32_t offset) {
+  if (input.seek == nullptr) return;
+  if (offset < 0) offset = 0;
+  input.seek(offset, 0);
+  input.position = offset;
 }

@@ -15,7 +15,13 @@ struct InputSource {
   RavelReadFn read = nullptr;
   RavelSeekFn seek = nullptr;
   RavelCloseFn close = nullptr;
+  // Where the next read starts and the length the plug-in reported: a read
+  // that brings nothing before the length is a failure, not the end.
+  int64_t position = 0;
+  int64_t length = 0;
 };
+
+constexpr int32_t kInputReadFailed = -1;
 
 // The plug-in library a source name asks for: "RavelHTTP.dll" for any name
 // containing "://", else "RavelCache.dll" when useCache is nonzero, else
@@ -31,11 +37,16 @@ int32_t BindInput(InputSource& input, const char16_t* pluginName);
 // is then unbound. Safe on an unbound source.
 void UnbindInput(InputSource& input, bool closeSource);
 
-// Reads up to count bytes; 0 at the end of data, when unbound, or when the
-// plug-in reports anything outside 0..count.
-int32_t InputRead(const InputSource& input, void* buffer, int32_t count);
+// Opens the source through the bound plug-in; the reported length, or 0
+// (also when unbound). Reading then starts at byte 0.
+int32_t InputOpen(InputSource& input, const char16_t* name, int32_t c, int32_t d);
+
+// Reads up to count bytes: the count read; 0 at the end of data or when
+// unbound; kInputReadFailed when the plug-in brings nothing (or reports
+// anything outside 0..count) before the length it reported is reached.
+int32_t InputRead(InputSource& input, void* buffer, int32_t count);
 
 // Moves the read position to offset (absolute); no-op when unbound.
-void InputSeek(const InputSource& input, int32_t offset);
+void InputSeek(InputSource& input, int32_t offset);
 
 #endif

@@ -12,9 +12,11 @@ constexpr int32_t kTimedAudioRequest = 1024;
 
 // Reads audio into the scratch buffer to drop it, up to the video's time:
 // raw audio keeps its first packet at or after that time for the host.
+// 0 when the audio ran out, also by a failed read.
 int32_t DiscardAudio(ReaderState& s, int32_t request) {
-  return DeliverAudio(s, s.audioScratch.data(), request, kAudioScratchBytes,
-                      s.videoTime >= 0 ? s.videoTime : -1);
+  const int32_t r = DeliverAudio(s, s.audioScratch.data(), request, kAudioScratchBytes,
+                                 s.videoTime >= 0 ? s.videoTime : -1);
+  return r > 0 ? r : 0;
 }
 
 // Byte offset of a seek target: percent of the length in 64-bit integers,

@@ -1,8 +1,17 @@
 #include "demux/discovery.h"
+#include "platform/charset.h"
 #include "reader/entries.h"
 #include "state/reader_state.h"
 
 namespace {
+
+// How long an open waits for a thread still inside the reader, how long a
+// close waits for a call in progress before it interrupts that call's read,
+// and how long it then waits for the call to leave.
+constexpr uint32_t kOpenWaitMs = 2000;
+constexpr uint32_t kCloseWaitMs = 2000;
+constexpr uint32_t kInterruptWaitMs = 1000;
+constexpr uint32_t kStallMs = 500;
 
 // Fields of the reader state that no discovery step sets: start every source
 // from their load values so nothing of the last source leaks into this one.
@@ -36,35 +45,84 @@ bool AcceptStreams(DemuxState& d) {
 
 }  // namespace
 
+namespace {
+
+// The one lock of the process, made at the first open. A thread that was
+// inside the library when an earlier source was force-closed may still be
+// leaving it, so the lock is never destroyed under it.
+PlatformMutex* EnsureLock(ReaderState& s) {
+  PlatformMutex* lock = GetLock(s);
+  if (lock != nullptr) return lock;
+  PlatformMutex* made = MutexCreate();
+  if (made == nullptr) return nullptr;
+  if (__atomic_compare_exchange_n(&s.lock, &lock, made, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
+    return made;
+  MutexDestroy(made);  // another open made it first
+  return lock;
+}
+
+// Closes the source once the lock is free. A call that holds the lock past
+// waitMs has its read interrupted (the plug-in's close makes a blocked read
+// return) and kInterruptWaitMs more to leave; if it is still inside then,
+// the close is left to it (it closes when its outermost hold ends).
+void StopSource(ReaderState& s, uint32_t waitMs) {
+  PlatformMutex* const lock = GetLock(s);
+  if (lock == nullptr) return;  // nothing was ever opened
+  uint32_t wait = waitMs == 0 ? kWaitTimedOut : MutexWait(lock, waitMs);
+  if (wait == kWaitTimedOut) {
+    // Requested before the interrupt: the holder's read then ends as a
+    // close, not as a read failure, and the holder closes on leaving even
+    // when it leaves just after this wait gives up.
+    SetCloseRequested(s, 1);
+    InterruptInput(s);
+    wait = MutexWait(lock, kInterruptWaitMs);
+  }
+  if (wait != kWaitTaken) return;
+  CloseSource(s);
+  SetCloseRequested(s, 0);
+  MutexRelease(lock);
+}
+
+}  // namespace
+
 int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t openArg,
                       void** result) {
   ReaderState& s = gReader;
-  s.demux.input = input;
-  SetStallClose(s, input.close);
+  InputSource bound = input;
+  if (EnsureLock(s) == nullptr) {
+    UnbindInput(bound, false);
+    return 0;
+  }
+  // Everything from the plug-in's open to the end of discovery runs under
+  // the lock: a close from another thread waits for it or interrupts it,
+  // and CloseIfStalled ends an open that hangs in a read (a network source
+  // that stopped answering) as it ends a hanging frame or audio read.
+  LockHold hold(s, kOpenWaitMs);
+  if (!hold.taken()) {
+    UnbindInput(bound, false);
+    return 0;
+  }
+  // The host should close first; if it did not, close now so the earlier
+  // plug-in, source and buffers are not leaked.
+  if (s.sourceOpen != 0 || s.demux.input.library != nullptr || s.demux.input.close != nullptr)
+    CloseSource(s);
+  SetCloseRequested(s, 0);
+  s.demux.input = bound;
+  SetStallClose(s, bound.close);
   s.audioCarryBytes = 0;
-  s.demux.sourceLength = input.open(name, 0, 0, -1, 1000000);
+  // The host's time-out reaches a network source here: it has no second
+  // open after a duration scan.
+  const int32_t timeout = Utf16Contains(name, u"://") && openArg > 0 ? openArg : 1000000;
+  s.demux.sourceLength = InputOpen(s.demux.input, name, -1, timeout);
   if (s.demux.sourceLength <= 0) {
-    SetStallClose(s, nullptr);
-    UnbindInput(s.demux.input, false);
+    ReleaseInput(s, false);
     s.demux.sourceLength = 0;
     return 0;
   }
-  // One lock serves every source of the process: a thread that was inside
-  // the library when an earlier source was force-closed may still be leaving
-  // it, so the lock is never destroyed under it.
-  // Published atomically: CloseIfStalled may look for it from another thread.
-  if (s.lock == nullptr) __atomic_store_n(&s.lock, MutexCreate(), __ATOMIC_RELEASE);
-  if (s.lock == nullptr) {
-    CloseSource(s);
-    return 0;
-  }
-  // Discovery reads under the lock, so that CloseIfStalled can end an open
-  // that hangs in a read (a network source that stopped answering) as it
-  // ends a hanging frame or audio read.
-  LockHold hold(s);
   ResetPlaybackState(s);
   SetCurrentFrame(s.info, 0);
-  if (DiscoverStreams(s.demux, s.info, name, openArg) != 1 || !AcceptStreams(s.demux)) {
+  if (DiscoverStreams(s.demux, s.info, name, openArg) != 1 || !AcceptStreams(s.demux) ||
+      CloseRequested(s)) {
     CloseSource(s);
     return 0;
   }
@@ -76,37 +134,27 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
 
 int32_t OpenEntry(const char16_t* name, int32_t useCache, int32_t openArg, void** result) {
   if (name == nullptr) return 0;
-  // The host should close first; if it did not, close now so the earlier
-  // plug-in, source and buffers are not leaked.
-  if (gReader.sourceOpen != 0 || gReader.demux.input.library != nullptr) CloseEntry();
   InputSource input;
   if (BindInput(input, PluginNameFor(name, useCache)) == 0) return 0;
   return OpenWithInput(input, name, openArg, result);
 }
 
 int32_t CloseEntry() {
-  CloseSource(gReader);
+  StopSource(gReader, kCloseWaitMs);
   return 1;
 }
 
 int32_t CloseIfStalledEntry() {
   ReaderState& s = gReader;
-  PlatformMutex* const lock = __atomic_load_n(&s.lock, __ATOMIC_ACQUIRE);
-  const uint32_t wait = MutexWait(lock, 500);
+  PlatformMutex* const lock = GetLock(s);
+  const uint32_t wait = MutexWait(lock, kStallMs);
   if (wait == kWaitTaken) {
     MutexRelease(lock);
     return 1;
   }
-  if (wait != kWaitTimedOut) return 1;
-  // Another thread has held the reader for 500 ms, most likely blocked in a
-  // read. Closing the input first makes that read return; the thread then
-  // finds the input ended and leaves. Only when it has let go of the lock
-  // are the records it was using released and the plug-in unloaded.
-  if (const RavelCloseFn close = GetStallClose(s)) close();
-  if (MutexWait(lock, kWaitForever) == kWaitTaken) {
-    CloseSource(s);
-    MutexRelease(lock);
-  }
+  // Another thread has held the reader for the whole wait, most likely
+  // blocked in a read: interrupt it and close.
+  if (wait == kWaitTimedOut) StopSource(s, 0);
   return 1;
 }
 

@@ -20,15 +20,17 @@ constexpr int32_t kAudioScratchBytes = 8192;
 
 struct ReaderState {
   StreamInfo info = {};
-  DemuxState demux;                                  // input, sync, slots, headers, Tremor records
-  PlatformMutex* lock = nullptr;                     // made at the first open, kept for the process
-  RavelCloseFn stallClose = nullptr;                 // the bound input's close, for CloseIfStalled
-  uint8_t sourceOpen = 0;                            // 1 from a successful open to the close
-  int32_t videoNeedsPage = 1;                        // the video path must pull a page first
-  int32_t audioNeedsPage = 1;                        // the audio path must pull a page first
-  int64_t videoTime = 0;                             // 100 ns; negative: no time established
-  int64_t audioTime = 0;                             // 100 ns; negative: no time established
-  int64_t audioGranule = 0;                          // Vorbis sample position; 0: none yet
+  DemuxState demux;                   // input, sync, slots, headers, Tremor records
+  PlatformMutex* lock = nullptr;      // made at the first open, kept for the process
+  RavelCloseFn stallClose = nullptr;  // the bound input's close, for CloseIfStalled
+  uint8_t sourceOpen = 0;             // 1 from a successful open to the close
+  uint8_t closeRequested = 0;  // a close gave up waiting: the lock's holder closes on leaving
+  int32_t lockDepth = 0;       // holds of the lock's holder (guarded by the lock)
+  int32_t videoNeedsPage = 1;  // the video path must pull a page first
+  int32_t audioNeedsPage = 1;  // the audio path must pull a page first
+  int64_t videoTime = 0;       // 100 ns; negative: no time established
+  int64_t audioTime = 0;       // 100 ns; negative: no time established
+  int64_t audioGranule = 0;    // Vorbis sample position; 0: none yet
   HeldBuffer<kPendingFrameBytes> pendingVideoFrame;  // keyframe kept by a seek
   int32_t pendingVideoBytes = 0;
   uint8_t seeking = 0;          // 1: video delivers keyframes only
@@ -51,30 +53,35 @@ inline int32_t GetCurrentFrame(const StreamInfo& info) {
   return __atomic_load_n(&info.currentFrame, __ATOMIC_RELAXED);
 }
 
-// stallClose is read by CloseIfStalled without the lock (another thread
-// holds it) while open and close on other threads bind and unbind the input:
-// access it as an atomic, never through demux.input.
-inline void SetStallClose(ReaderState& s, RavelCloseFn close) {
-  __atomic_store_n(&s.stallClose, close, __ATOMIC_RELEASE);
-}
-inline RavelCloseFn GetStallClose(const ReaderState& s) {
-  return __atomic_load_n(&s.stallClose, __ATOMIC_ACQUIRE);
+// The lock is made once and published atomically: a close on another
+// thread may look for it while an open makes it.
+inline PlatformMutex* GetLock(const ReaderState& s) {
+  return __atomic_load_n(&s.lock, __ATOMIC_ACQUIRE);
 }
 
-// Takes the reader lock for the scope (unbounded wait); taken() is false when
-// no lock exists yet (nothing was ever opened).
+// closeRequested is set by a close that could not take the lock (another
+// thread holds it) and read by that holder: an atomic.
+inline void SetCloseRequested(ReaderState& s, uint8_t value) {
+  __atomic_store_n(&s.closeRequested, value, __ATOMIC_SEQ_CST);
+}
+inline bool CloseRequested(const ReaderState& s) {
+  return __atomic_load_n(&s.closeRequested, __ATOMIC_SEQ_CST) != 0;
+}
+
+// Takes the reader lock for the scope (unbounded wait, or timeoutMs);
+// taken() is false when no lock exists yet (nothing was ever opened) or the
+// wait timed out. The outermost hold of a thread, on leaving, carries out a
+// close that another thread requested while it held the lock.
 class LockHold {
  public:
-  explicit LockHold(ReaderState& state)
-      : lock_(state.lock), taken_(MutexWait(lock_, kWaitForever) == kWaitTaken) {}
-  ~LockHold() {
-    if (taken_) MutexRelease(lock_);
-  }
+  explicit LockHold(ReaderState& state, uint32_t timeoutMs = kWaitForever);
+  ~LockHold();
   LockHold(const LockHold&) = delete;
   LockHold& operator=(const LockHold&) = delete;
   bool taken() const { return taken_; }
 
  private:
+  ReaderState& state_;
   PlatformMutex* lock_;
   bool taken_;
 };
@@ -86,5 +93,21 @@ void CloseSource(ReaderState& state);
 // Fills the StreamInfo words that describe the accepted streams (fourcc,
 // size, frame rate and the audio words) from the stream headers.
 void DescribeStreams(ReaderState& state);
+
+// Makes close the entry that InterruptInput calls (nullptr: none).
+void SetStallClose(ReaderState& state, RavelCloseFn close);
+
+// Closes the bound plug-in's source from a thread that does not hold the
+// lock, so that a read blocked in it returns. Never calls a plug-in that is
+// being or has been unloaded.
+void InterruptInput(ReaderState& state);
+
+// Unbinds the input (closing its source when closeSource is true) and
+// unloads the plug-in, in step with InterruptInput.
+void ReleaseInput(ReaderState& state, bool closeSource);
+
+// The result of a reader whose page intake brought nothing: a read failure
+// is reported as such, unless a close has interrupted the read.
+int32_t EndResult(const ReaderState& state, bool readFailed);
 
 #endif

@@ -70,22 +70,37 @@ typedef struct StreamInfo {
 /* Opens a source: a file path, or a URL (any name containing "://").
  * name     NUL-terminated UTF-16.
  * useCache nonzero: read local files through the caching plug-in.
- * openArg  passed to the plug-in when the source is reopened after the
- *          duration scan (for the plug-ins shipped here: a time-out in ms).
+ * openArg  for the plug-ins shipped here a time-out in ms (see RavelOpen's
+ *          d): passed when a file is reopened after the duration scan, and
+ *          to the open of a URL when it is > 0 (else the network plug-in
+ *          waits up to 30 s for a connect, an answer or a byte).
  * result   receives the address of the StreamInfo on success; untouched on
  *          failure.
  * Returns 1 open and described, 0 failed (nothing is left open). An open
- * while another source is open closes that source first. */
+ * while another source is open closes that source first. An open made
+ * while a thread is still inside the reader (see AVIDecaps_Close) waits for
+ * it up to 2 s and fails (0) when it is still there. */
 OGMDECAPS_EXPORT int32_t AVIDecaps_Open(const char16_t* name, int32_t useCache, int32_t openArg,
                                         void** result);
 
+/* Negative results of the readers. Hosts that stop on any result < 0 need
+ * not tell them apart. */
+#define OGMDECAPS_END_OF_INPUT (-1) /* the input ended, or nothing is open */
+#define OGMDECAPS_READ_ERROR                    \
+  (-3) /* a read failed before the source's end \
+          (a cut download, an I/O error) */
+
 /* Copies the next compressed video frame into dest (which must hold the
  * largest frame of the stream) and returns its size in bytes (0 for an empty
- * frame); -1 at the end of the input or when nothing is open. The second
- * argument is not used. */
+ * frame); OGMDECAPS_END_OF_INPUT (-1) at the end of the input or when nothing
+ * is open; OGMDECAPS_READ_ERROR (-3) when a read failed before the source's
+ * length was reached (the frames before it were genuine; a later call may
+ * try the read again). The second argument is not used. */
 OGMDECAPS_EXPORT int32_t AVIDecaps_NextVideoFrame(void* dest, int32_t unused);
 
-/* Audio.
+/* Audio. Returns OGMDECAPS_READ_ERROR (-3) instead of 0 when the call
+ * ends, with nothing delivered, because a read failed before the source's
+ * length was reached (as AVIDecaps_NextVideoFrame).
  * Raw (non-Vorbis) audio: fills exactly byteCount bytes of the stream and
  * returns byteCount; 0 when the input or the audio stream ended first (the
  * tail shorter than byteCount is not handed out), when byteCount <= 0, when
@@ -120,7 +135,14 @@ OGMDECAPS_EXPORT int32_t AVIDecaps_ReSeekAudio(void);
  * whose frame count is an estimate). */
 OGMDECAPS_EXPORT double AVIDecaps_GetProgress(void);
 
-/* Closes the source. Always returns 1. StreamInfo stays readable. */
+/* Closes the source. Always returns 1. StreamInfo stays readable.
+ * May be called from any thread at any time: a call in progress on another
+ * thread is waited for up to 2 s; then that thread's input read is
+ * interrupted (RavelClose) and it gets 1 s more to leave. Every later call
+ * of any thread answers as with nothing open. When the plug-in cannot
+ * interrupt its read, AVIDecaps_Close returns after those 3 s all the same
+ * and the thread still inside completes the close when its read returns;
+ * until then the other entry points wait for it. */
 OGMDECAPS_EXPORT int32_t AVIDecaps_Close(void);
 
 /* ========================================================================
@@ -162,7 +184,13 @@ typedef struct ReaderFunctions {
  *          and returns the remaining audio bytes of the current position.
  *  slot 10 int32_t AVIDecaps_CloseIfStalled(void): when another thread has
  *          held the reader for 500 ms, closes the source (unblocking that
- *          thread's input read); otherwise changes nothing. Returns 1. */
+ *          thread's input read); otherwise changes nothing. Returns 1
+ *          within 1.5 s (plus the plug-in's RavelClose): after the 500 ms
+ *          it interrupts the read and waits 1 s more, and when the plug-in
+ *          could not interrupt it, leaves the close to the thread inside,
+ *          as AVIDecaps_Close does. An open that hangs in a read for 500 ms
+ *          counts as held: CloseIfStalled then ends that open, which
+ *          returns 0. */
 OGMDECAPS_EXPORT ReaderFunctions* InitializeReader(ReaderFunctions* table);
 
 /* ========================================================================
@@ -192,8 +220,13 @@ OGMDECAPS_EXPORT ReaderFunctions* InitializeReader(ReaderFunctions* table);
  *   and returns 0 when no byte arrives within the time-out.
  * RavelSeek(offset, origin): origin 0 = absolute from the start, 1 = from the
  *   position, 2 = from the end. Returns 1 done, 0 refused (target outside
- *   0..length, unknown origin, nothing open, or a server that ignores Range
- *   and the target is not among the bytes already received).
+ *   0..length, unknown origin, nothing open). On a server that ignores
+ *   Range RavelHTTP reaches the offset all the same: forward by reading on
+ *   and dropping, backward by a new transfer from the start.
+ * RavelHTTP checks https:// servers against the system's certificate
+ *   authorities; a host that trusts another certificate (a private or
+ *   self-signed server) names a PEM bundle in the environment variable
+ *   CURL_CA_BUNDLE before the open.
  * RavelClose(): releases the source; returns 1, also when nothing is open.
  *   May be called from another thread while a RavelRead blocks: that read
  *   then returns 0 promptly, and the plug-in can be opened again. */

@@ -29,7 +29,7 @@ class DiscoveryTest : public ::testing::Test {
     d_ = DemuxState{};
     ogmtest::MemoryInputReset(file);
     d_.input = ogmtest::MemoryInput();
-    d_.sourceLength = d_.input.open(name, 0, 0, -1, 1000000);
+    d_.sourceLength = InputOpen(d_.input, name, -1, 1000000);
     return DiscoverStreams(d_, info_, name, 0);
   }
 

@@ -174,7 +174,7 @@ Cell ReadVideo(const Context& c) {
     ++count;
   }
   cell.text = count == c.options.frames ? "all " + std::to_string(count)
-                                        : "-1 after " + std::to_string(count);
+                                        : std::to_string(r) + " after " + std::to_string(count);
   return cell;
 }
 
@@ -193,7 +193,8 @@ Cell ReadAudio(const Context& c) {
   }
   // The last request cannot be filled when the audio does not end on it.
   const bool all = offset + kAudioRequest > c.file->rawAudioBytes;
-  cell.text = all ? "all audio" : "0 after " + std::to_string(offset / 1000) + " kB";
+  cell.text =
+      all ? "all audio" : std::to_string(r) + " after " + std::to_string(offset / 1000) + " kB";
   return cell;
 }
 
@@ -435,6 +436,11 @@ TEST_F(FaultMatrix, EveryFaultAgainstEveryOperation) {
             EXPECT_EQ(cell.text, baseline[ci]);
           } else if (row.reading == Reading::kPrefix && !row.closeIfStalled) {
             EXPECT_NE(cell.text, baseline[ci]) << "the fault should have cut the reading short";
+            // A read that fails before the source's length is told apart
+            // from its end.
+            if (ci < 2) {
+              EXPECT_EQ(cell.text.rfind("-3 after", 0), 0u) << cell.text;
+            }
           } else if (row.reading == Reading::kOtherFile && ci == 0) {
             EXPECT_EQ(cell.text, "all 100");
           }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <future>
 #include <thread>
 #include <vector>
@@ -129,6 +130,59 @@ TEST(HostileThreads, PlayerThreadsSeekingPollingAndStalledCloses) {
   ASSERT_NE(lib.Open(dir.File("a.ogm")), nullptr);
   std::vector<uint8_t> buf(1 << 16);
   EXPECT_EQ(t.nextVideoFrame(buf.data(), 0), static_cast<int32_t>(ogmtest::FrameSize(o, 0)));
+  EXPECT_EQ(t.close(), 1);
+}
+
+// A player stops by calling Close while its video, audio and control
+// threads still pull: the calls in progress end, and every call that starts
+// after Close returned answers as with nothing open. Many rounds, at
+// varying moments of the playback.
+TEST(HostileThreads, CloseFromAnyThreadDuringPlayback) {
+  HostLibrary lib;
+  ASSERT_NE(lib.handle, nullptr);
+  const ReaderFunctions& t = lib.t;
+  ogmtest::TempDir dir("hostile-close");
+  ASSERT_TRUE(ogmtest::WriteBytes(dir.File("a.ogm"), ogmtest::MakeSimpleOgm(Options(150)).bytes));
+  for (int round = 0; round < 24; ++round) {
+    ASSERT_NE(lib.Open(dir.File("a.ogm"), round % 2), nullptr);
+    std::atomic<bool> closed{false}, stop{false};
+    std::atomic<int> calls{0}, answeredAsOpen{0};
+    // Runs call until stopped; a call that starts after the close must
+    // return the entry's failure value.
+    auto pull = [&](std::function<int32_t()> call, int32_t failure) {
+      return std::async(std::launch::async, [&, call, failure] {
+        while (!stop) {
+          const bool after = closed;
+          const int32_t r = call();
+          ++calls;
+          if (after && r != failure) ++answeredAsOpen;
+          if (r == failure) std::this_thread::yield();
+        }
+        return 0;
+      });
+    };
+    std::vector<uint8_t> frame(1 << 16), audio(4000);
+    auto video = pull([&] { return t.nextVideoFrame(frame.data(), 0); }, -1);
+    auto sound = pull([&] { return t.readAudio(audio.data(), 4000); }, 0);
+    int step = 0;
+    auto control = pull([&] { return t.seek((++step * 37) % 100, 0); }, 0);
+    const int closeAfter = 1 + (round * 7) % 60;
+    while (calls < closeAfter) std::this_thread::yield();
+    EXPECT_EQ(t.close(), 1);
+    closed = true;
+    const int later = calls + 30;
+    while (calls < later) std::this_thread::yield();
+    stop = true;
+    Within(video, seconds(30), "the video thread");
+    Within(sound, seconds(30), "the audio thread");
+    Within(control, seconds(30), "the control thread");
+    EXPECT_EQ(answeredAsOpen, 0) << "round " << round;
+  }
+  // The library is usable afterwards.
+  ASSERT_NE(lib.Open(dir.File("a.ogm")), nullptr);
+  std::vector<uint8_t> buf(1 << 16);
+  EXPECT_EQ(t.nextVideoFrame(buf.data(), 0),
+            static_cast<int32_t>(ogmtest::FrameSize(Options(150), 0)));
   EXPECT_EQ(t.close(), 1);
 }
 

@@ -182,6 +182,23 @@ TEST_F(ReaderTest, OpenOverAnOpenSourceClosesItFirst) {
   CloseIfStalledEntry();
 }
 
+// The host's time-out reaches the plug-in: a URL's only open gets it when
+// one is given; a file gets it at its second open.
+TEST_F(ReaderTest, TheHostsTimeOutReachesThePlugin) {
+  const Bytes file = ogmtest::MakeSimpleOgm(Raw(10)).bytes;
+  struct {
+    const char16_t* name;
+    int32_t openArg, passed;
+  } cases[] = {
+      {u"http://h/a.ogm", 1500, 1500}, {u"http://h/a.ogm", 0, 1000000}, {u"/a.ogm", 1500, 1500}};
+  for (const auto& c : cases) {
+    ogmtest::MemoryInputReset(file);
+    void* result = nullptr;
+    ASSERT_EQ(OpenWithInput(ogmtest::MemoryInput(), c.name, c.openArg, &result), 1);
+    EXPECT_EQ(ogmtest::MemoryInputStats().lastOpenArgs[3], c.passed) << c.openArg;
+  }
+}
+
 TEST_F(ReaderTest, ProgressFollowsTheCurrentFrame) {
   ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(Raw(200)).bytes), 1);
   EXPECT_EQ(GetProgressEntry(), 0.0);

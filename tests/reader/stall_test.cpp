@@ -67,4 +67,41 @@ TEST_F(ReaderTest, CloseIfStalledUnblocksAThreadInARead) {
   EXPECT_GT(NextVideoFrameEntry(frame), 0);
 }
 
+// A plug-in whose read a close cannot interrupt: CloseIfStalled returns
+// while that read still blocks, and the thread inside closes the source when
+// the read returns; then the next open works.
+TEST_F(ReaderTest, CloseIfStalledDoesNotWaitForAReadThatCannotBeInterrupted) {
+  const ogmtest::Bytes file = SmallFile();
+  ASSERT_EQ(OpenBytes(file), 1);
+  ogmtest::MemoryInputConfig stall;
+  stall.readBlockMs = 600000;  // until the test changes the config
+  stall.closeInterrupts = false;
+  ogmtest::MemoryInputConfigure(stall);
+  const int64_t readsBefore = ogmtest::MemoryInputStats().reads;
+  std::atomic<bool> done{false};
+  std::atomic<int32_t> videoResult{1};
+  std::thread reader([&] {
+    static uint8_t frame[1 << 16];
+    int32_t r;
+    while ((r = NextVideoFrameEntry(frame)) >= 0) {
+    }
+    videoResult = r;
+    done = true;
+  });
+  // Every read blocks from here on: the first one holds the reader.
+  while (ogmtest::MemoryInputStats().reads == readsBefore) std::this_thread::yield();
+  EXPECT_EQ(CloseIfStalledEntry(), 1);
+  EXPECT_FALSE(done);  // returned with the read still blocked
+  EXPECT_EQ(CloseEntry(), 1);
+  EXPECT_FALSE(done);
+  ogmtest::MemoryInputConfigure({});  // the read returns
+  reader.join();
+  EXPECT_EQ(videoResult, -1);  // closed, not a read failure
+  EXPECT_EQ(gReader.sourceOpen, 0);
+  EXPECT_EQ(ogmtest::MemoryInputStats().open, false);
+  EXPECT_EQ(OpenBytes(file), 1);
+  static uint8_t frame[1 << 16];
+  EXPECT_GT(NextVideoFrameEntry(frame), 0);
+}
+
 }  // namespace

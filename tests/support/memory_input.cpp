@@ -17,6 +17,7 @@ struct State {
   std::vector<uint8_t> data;
   MemoryInputConfig config;
   MemoryInputCounters counters;
+  int64_t configs = 0;  // changes of config, which end a blocked read's wait
 };
 
 State& S() {
@@ -41,8 +42,12 @@ void MemoryInputReset(std::vector<uint8_t> data, const MemoryInputConfig& config
 
 void MemoryInputConfigure(const MemoryInputConfig& config) {
   State& s = S();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  s.config = config;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.config = config;
+    ++s.configs;
+  }
+  s.closed.notify_all();
 }
 
 MemoryInputCounters MemoryInputStats() {
@@ -77,8 +82,10 @@ int32_t MemoryInputRead(void* buffer, int32_t count) {
   ++k.reads;
   if (s.config.readBlockMs > 0 && k.open) {
     const int64_t closesBefore = k.closes;
-    s.closed.wait_for(lock, std::chrono::milliseconds(s.config.readBlockMs),
-                      [&] { return k.closes != closesBefore; });
+    const int64_t configsBefore = s.configs;
+    s.closed.wait_for(lock, std::chrono::milliseconds(s.config.readBlockMs), [&] {
+      return (s.config.closeInterrupts && k.closes != closesBefore) || s.configs != configsBefore;
+    });
   }
   if (!k.open) {
     ++k.readsWhileClosed;

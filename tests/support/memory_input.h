@@ -27,6 +27,7 @@ struct MemoryInputConfig {
   int32_t reportedLength = -1;  // >= 0: open returns this instead of the data size
   int32_t readBlockMs =
       0;  // > 0: each read first waits this long, and returns 0 at once when closed meanwhile
+  bool closeInterrupts = true;  // false: a close does not end the wait (a new config does)
 };
 
 struct MemoryInputCounters {
@@ -47,7 +48,8 @@ struct MemoryInputCounters {
 
 // Installs data as the source's bytes; resets the counters and the config.
 void MemoryInputReset(std::vector<uint8_t> data, const MemoryInputConfig& config = {});
-// Changes the config, keeping data, position and counters.
+// Changes the config, keeping data, position and counters; ends the wait of
+// a blocked read.
 void MemoryInputConfigure(const MemoryInputConfig& config);
 MemoryInputCounters MemoryInputStats();
 
