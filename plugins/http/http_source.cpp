@@ -217,7 +217,19 @@ bool HttpSource::SeekTo(int64_t offset) {
     position_ = offset;
     return true;
   }
-  if (!ranged_ || broken_) return false;
+  if (broken_) return false;
+  if (!ranged_ && easy_ != nullptr && !done_ && headState_ == Head::kGood && offset >= received_) {
+    // A server that ignores Range: forward, the running transfer is read
+    // on and the bytes up to the offset dropped as they arrive.
+    held_.clear();
+    heldFrom_ = 0;
+    skip_ += offset - received_;
+    received_ = position_ = offset;
+    return true;
+  }
+  // A new transfer from the offset: a ranged request, or on a server that
+  // ignores Range a transfer from the start whose bytes before the offset
+  // are dropped (see AcceptHead).
   Drop();
   held_.clear();
   heldFrom_ = 0;
