@@ -12,6 +12,7 @@
 #include "command_common.h"
 #include "commands.h"
 #include "keyframes.h"
+#include "output_files.h"
 #include "progress.h"
 #include "pump.h"
 #include "stream_facts.h"
@@ -100,6 +101,12 @@ int RunDemux(const std::vector<std::string>& args) {
       !ParseInt(parsed.Value("--avi-limit"), 4096,
                 static_cast<long long>(AviWriter::kDefaultLimit) * 4 - 1, &limit))
     return UsageError(kCommand, "--avi-limit wants bytes (4096 .. 4 GiB - 1)");
+  // An output that is the source (whatever its name says) would destroy it.
+  for (const std::string& out : {videoPath, audioPath})
+    if (!out.empty() && SameFile(out, parsed.source()))
+      return UsageError(kCommand, out + " is the source itself");
+  if (!videoPath.empty() && (videoPath == audioPath || SameFile(videoPath, audioPath)))
+    return UsageError(kCommand, "-v and -a name the same file");
 
   Session session;
   if (const int code = OpenSession(kCommand, parsed, &session); code != kExitOk) return code;
@@ -123,6 +130,11 @@ int RunDemux(const std::vector<std::string>& args) {
     }
   }
 
+  // Written under temporary names: renamed into place when kept, removed
+  // on a failure or an interruption.
+  OutputFiles outputs;
+  const std::string videoTemp = videoPath.empty() ? "" : outputs.Add(videoPath);
+  const std::string audioTemp = audioPath.empty() ? "" : outputs.Add(audioPath);
   AviWriter avi;
   const std::string fourcc = FourccText(info);
   const KeyframeDetector keyframes(fourcc);
@@ -132,7 +144,7 @@ int RunDemux(const std::vector<std::string>& args) {
     format.height = info.height;
     std::memcpy(format.fourcc, info.fourcc, 4);
     format.rate = FrameRateRational(info.framesPerSecond);
-    if (!avi.Open(videoPath, format, static_cast<uint64_t>(limit), &error))
+    if (!avi.Open(videoTemp, format, static_cast<uint64_t>(limit), &error))
       return Failure(kCommand, error);
     if (!keyframes.understood())
       std::fprintf(
@@ -144,9 +156,9 @@ int RunDemux(const std::vector<std::string>& args) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> raw(nullptr, std::fclose);
   if (!audioPath.empty()) {
     if (wav) {
-      if (!wavWriter.Open(audioPath, wavFormat, &error)) return Failure(kCommand, error);
+      if (!wavWriter.Open(audioTemp, wavFormat, &error)) return Failure(kCommand, error);
     } else {
-      raw.reset(std::fopen(audioPath.c_str(), "wb"));
+      raw.reset(std::fopen(audioTemp.c_str(), "wb"));
       if (!raw) return Failure(kCommand, audioPath + ": " + std::strerror(errno));
     }
   }
@@ -189,7 +201,8 @@ int RunDemux(const std::vector<std::string>& args) {
   pump.Run(!audioPath.empty());
   progress.Done();
 
-  bool ok = stopReason.empty() && !aviFull;
+  // Reaching the AVI size limit is what was asked for: the file is valid.
+  bool ok = stopReason.empty();
   if (aviFull)
     std::fprintf(stderr,
                  "ogmdecaps demux: %s reached the AVI size limit (%lld bytes) after %u frames; it "
@@ -222,7 +235,16 @@ int RunDemux(const std::vector<std::string>& args) {
     std::printf("audio: %s, %llu bytes -> %s%s\n", audio.name.c_str(),
                 static_cast<unsigned long long>(bytes), audioPath.c_str(), wav ? " (WAV)" : "");
   }
-  return ok ? kExitOk : kExitFailed;
+  // A failed write loses the files; a failed read of the source keeps what
+  // came before it, complete and valid, and still fails the run.
+  if (!ok) {
+    outputs.Discard();
+    std::fprintf(stderr, "ogmdecaps demux: nothing written\n");
+    return kExitFailed;
+  }
+  if (!outputs.Keep(&error)) return Failure(kCommand, error);
+  if (pump.stats().readFailed) return ReadFailure(kCommand, pump.stats().frames);
+  return kExitOk;
 }
 
 }  // namespace cli

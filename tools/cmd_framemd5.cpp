@@ -20,7 +20,7 @@ int RunFrameMd5(const std::vector<std::string>& args) {
   const OpenSource& source = *session.source;
   std::fputs(FrameMd5Header(source.info()).c_str(), stdout);
   std::fputs(FrameMd5Columns().c_str(), stdout);
-  ProgressBar progress;
+  ProgressBar progress(true);
   Pump pump(source, false);
   int64_t frame = 0;
   bool writeFailed = false;
@@ -35,6 +35,7 @@ int RunFrameMd5(const std::vector<std::string>& args) {
   progress.Done();
   if (writeFailed || std::fflush(stdout) != 0)
     return Failure("framemd5", "cannot write the output");
+  if (pump.stats().readFailed) return ReadFailure("framemd5", pump.stats().frames);
   return kExitOk;
 }
 

@@ -52,6 +52,8 @@ class Player {
 
   void Run(ProgressBar& progress);
   void PrintSummary() const;
+  bool readFailed() const { return readFailed_; }
+  int64_t frames() const { return frames_; }
 
  private:
   // Media time delivered since the last seek, under mu_.
@@ -91,6 +93,7 @@ class Player {
   bool videoDone_ = false;
   bool audioDone_ = false;
   bool seeksPending_ = false;
+  bool readFailed_ = false;
   double maxDifference_ = 0;
   double endDifference_ = 0;
   double wallSeconds_ = 0;
@@ -125,6 +128,7 @@ void Player::VideoThread() {
     std::lock_guard<std::mutex> lock(mu_);
     if (n < 0) {
       videoDone_ = true;
+      if (n == OGMDECAPS_READ_ERROR) readFailed_ = true;
       cv_.notify_all();
       return;
     }
@@ -156,6 +160,7 @@ void Player::AudioThread() {
     std::lock_guard<std::mutex> lock(mu_);
     if (n == 0) {
       audioDone_ = true;
+      if (puller.readFailed()) readFailed_ = true;
       cv_.notify_all();
       return;
     }
@@ -170,8 +175,11 @@ void Player::SeekThread() {
   for (int percent = seekEvery_; percent < 100; percent += seekEvery_) {
     {
       std::unique_lock<std::mutex> lock(mu_);
-      cv_.wait(lock, [&] { return videoDone_ || audioDone_ || framesEpoch_ >= seekGap_; });
-      if (videoDone_ || audioDone_) break;
+      // A source without audio has it "done" from the start: only the end
+      // of a stream that exists ends the seeks.
+      const auto ended = [&] { return videoDone_ || (audio_.present && audioDone_); };
+      cv_.wait(lock, [&] { return ended() || framesEpoch_ >= seekGap_; });
+      if (ended()) break;
     }
     const int32_t remaining = api_.seek(percent, 0);
     // currentFrame cannot be read together with the seek: the video thread
@@ -280,6 +288,7 @@ int RunPlay(const std::vector<std::string>& args) {
   Player player(*session.source, parsed.Has("--realtime"), static_cast<int>(seekEvery));
   player.Run(progress);
   player.PrintSummary();
+  if (player.readFailed()) return ReadFailure("play", player.frames());
   return kExitOk;
 }
 

@@ -21,6 +21,11 @@ const char* UsageText() {
          "      Write the video frames into an AVI and/or the audio into a file: WAV for\n"
          "      Vorbis (decoded) and PCM, the raw stream for the other formats.\n"
          "      The AVI stops at --avi-limit (default 1 GiB; AVI 1.0 offsets are 32-bit).\n"
+         "      The files are written under temporary names and renamed into place at\n"
+         "      the end: a write error, Ctrl-C or a kill leaves no file behind and an\n"
+         "      existing file of that name as it was. When a read of the source fails\n"
+         "      before its end, the files keep what came before it (complete and valid)\n"
+         "      and the exit status is 1. An output that is the source is refused.\n"
          "  framemd5 SOURCE\n"
          "      One line per video frame with its size and MD5, as ffmpeg -f framemd5.\n"
          "  seek SOURCE (--percent P | --frame N | --chapter K) [--frames N]\n"
@@ -30,7 +35,8 @@ const char* UsageText() {
          "\n"
          "options of every command:\n"
          "  --cache          read a local file through the caching plug-in\n"
-         "  --timeout MS     network time-out handed to the input plug-in\n"
+         "  --timeout MS     network time-out (100..30000 ms, default 30000) for a URL:\n"
+         "                   a connect, an answer or a read that brings nothing\n"
          "  --library PATH   the reader library; default $OGMDECAPS_LIBRARY, then\n"
          "                   ../lib/libogmdecaps.so beside this program\n"
          "\n"
@@ -47,6 +53,12 @@ int UsageError(const std::string& command, const std::string& message) {
 int Failure(const std::string& command, const std::string& message) {
   std::fprintf(stderr, "ogmdecaps %s: %s\n", command.c_str(), message.c_str());
   return kExitFailed;
+}
+
+int ReadFailure(const std::string& command, int64_t frames) {
+  return Failure(command, "reading the source failed before its end, after " +
+                              std::to_string(frames) +
+                              " frames; the output holds what came before");
 }
 
 int OpenSession(const std::string& command, const ParsedArgs& args, Session* session) {

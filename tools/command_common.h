@@ -19,6 +19,10 @@ int UsageError(const std::string& command, const std::string& message);
 // Prints "ogmdecaps COMMAND: message" to stderr; returns kExitFailed.
 int Failure(const std::string& command, const std::string& message);
 
+// Prints that a read of the source failed before its end after frames
+// frames (the output holds what came before); returns kExitFailed.
+int ReadFailure(const std::string& command, int64_t frames);
+
 // Library and source of one command run.
 struct Session {
   ReaderLibrary library;

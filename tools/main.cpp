@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
   // info FILE"): they are handed to the command.
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "-h" || a == "--help" || a == "help") {
+    // "help" is the command only in the command's place: after it, it is a
+    // file name.
+    if (a == "-h" || a == "--help" || (a == "help" && command.empty())) {
       std::fputs(UsageText(), stdout);
       return kExitOk;
     }
@@ -32,11 +34,26 @@ int main(int argc, char** argv) {
     std::fputs(UsageText(), stderr);
     return kExitUsage;
   }
-  if (command == "info") return RunInfo(args);
-  if (command == "play") return RunPlay(args);
-  if (command == "demux") return RunDemux(args);
-  if (command == "framemd5") return RunFrameMd5(args);
-  if (command == "seek") return RunSeek(args);
-  std::fprintf(stderr, "ogmdecaps: unknown command '%s'\n\n%s", command.c_str(), UsageText());
-  return kExitUsage;
+  int code;
+  if (command == "info") {
+    code = RunInfo(args);
+  } else if (command == "play") {
+    code = RunPlay(args);
+  } else if (command == "demux") {
+    code = RunDemux(args);
+  } else if (command == "framemd5") {
+    code = RunFrameMd5(args);
+  } else if (command == "seek") {
+    code = RunSeek(args);
+  } else {
+    std::fprintf(stderr, "ogmdecaps: unknown command '%s'\n\n%s", command.c_str(), UsageText());
+    return kExitUsage;
+  }
+  // Whatever the command printed must have reached stdout (a full disk, a
+  // closed pipe): otherwise the run failed, whatever the command found.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "ogmdecaps %s: cannot write to stdout\n", command.c_str());
+    return kExitFailed;
+  }
+  return code;
 }

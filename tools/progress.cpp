@@ -6,7 +6,8 @@
 
 namespace cli {
 
-ProgressBar::ProgressBar() : enabled_(isatty(STDERR_FILENO) == 1) {}
+ProgressBar::ProgressBar(bool outputOnStdout)
+    : enabled_(isatty(STDERR_FILENO) == 1 && !(outputOnStdout && isatty(STDOUT_FILENO) == 1)) {}
 
 ProgressBar::~ProgressBar() { Done(); }
 

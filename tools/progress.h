@@ -9,7 +9,10 @@ namespace cli {
 
 class ProgressBar {
  public:
-  ProgressBar();  // enabled when stderr is a terminal
+  // Enabled when stderr is a terminal, and when the command writes its
+  // output to stdout (outputOnStdout), only if that is not a terminal too:
+  // the bar would be drawn into the output lines.
+  explicit ProgressBar(bool outputOnStdout = false);
   ~ProgressBar();
   bool enabled() const { return enabled_; }
   // percent in 0..100 (clamped); redrawn at most ten times a second.

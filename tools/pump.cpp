@@ -25,6 +25,7 @@ int32_t AudioPuller::Read() {
     n = api_.readAudio(buffer_.data(), small ? 1 : rawChunk_);
   }
   if (n > 0) delivered_ += static_cast<uint64_t>(n);
+  if (n == OGMDECAPS_READ_ERROR) readFailed_ = true;
   return n > 0 ? n : 0;
 }
 
@@ -41,6 +42,9 @@ bool Pump::Run(bool wantAudio, int64_t maxFrames) {
   bool lastWasVideo = false;
   for (;;) {
     if (maxFrames >= 0 && stats_.frames >= maxFrames) return true;
+    // The source cannot be read on: each further read would wait out the
+    // time-out again.
+    if (stats_.readFailed) return true;
     if (stats_.videoEnded && (stats_.audioEnded || !wantAudio)) return true;
     bool takeVideo;
     if (stats_.videoEnded) {
@@ -58,6 +62,7 @@ bool Pump::Run(bool wantAudio, int64_t maxFrames) {
       const int32_t n = api.nextVideoFrame(video_.data(), 0);
       if (n < 0) {
         stats_.videoEnded = true;
+        if (n == OGMDECAPS_READ_ERROR) stats_.readFailed = true;
         puller_.NearEnd();
       } else {
         ++stats_.frames;
@@ -68,6 +73,7 @@ bool Pump::Run(bool wantAudio, int64_t maxFrames) {
       const int32_t n = puller_.Read();
       if (n == 0) {
         stats_.audioEnded = true;
+        if (puller_.readFailed()) stats_.readFailed = true;
       } else {
         stats_.audioBytes += static_cast<uint64_t>(n);
         if (onAudio && !onAudio(puller_.buffer(), static_cast<size_t>(n))) return false;

@@ -28,8 +28,10 @@ class AudioPuller {
   // drops what it had). Costs many calls over the last stretch.
   AudioPuller(const ReaderApi& api, const StreamInfo& info, bool exactTail,
               int32_t rawChunk = 4096);
-  // Bytes in buffer() (> 0), or 0 when the audio ended.
+  // Bytes in buffer() (> 0), or 0 when the audio ended (readFailed() then
+  // tells a failed read from the end).
   int32_t Read();
+  bool readFailed() const { return readFailed_; }
   const uint8_t* buffer() const { return buffer_.data(); }
   // Raw audio: from now on only small requests (e.g. the video ended, so
   // the end of the audio is near too).
@@ -43,6 +45,7 @@ class AudioPuller {
   int32_t rawChunk_;
   uint64_t tailStart_;
   bool nearEnd_ = false;
+  bool readFailed_ = false;
   uint64_t delivered_ = 0;
   std::vector<uint8_t> buffer_;
 };
@@ -53,6 +56,7 @@ struct PumpStats {
   uint64_t audioBytes = 0;
   bool videoEnded = false;
   bool audioEnded = false;
+  bool readFailed = false;  // a stream ended by a read failure, not its end
 };
 
 class Pump {
@@ -63,9 +67,9 @@ class Pump {
   std::function<bool(const uint8_t* data, size_t size)> onAudio;
   // Called after each step with the reader's progress in percent.
   std::function<void(double percent)> onProgress;
-  // Runs until the video ends (and, when wantAudio, the audio too), maxFrames
-  // frames were taken (-1: no limit) or a handler said stop. Returns false
-  // when a handler stopped it.
+  // Runs until the video ends (and, when wantAudio, the audio too), a read
+  // of the source fails, maxFrames frames were taken (-1: no limit) or a
+  // handler said stop. Returns false when a handler stopped it.
   bool Run(bool wantAudio, int64_t maxFrames = -1);
   const PumpStats& stats() const { return stats_; }
 

@@ -132,7 +132,7 @@ TEST(Demux, AviSizeLimitKeepsAValidPrefix) {
   ASSERT_FALSE(s.Mp3Ogm().empty());
   const std::string out = s.OutputDir("limit") + "/out.avi";
   const CommandResult r = Tool({"demux", s.Mp3Ogm(), "-v", out, "--avi-limit", "100000"});
-  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.exitCode, 0);  // the limit asked for was reached: not a failure
   EXPECT_NE(r.err.find("AVI size limit"), std::string::npos) << r.err;
   EXPECT_LE(ReadFile(out).size(), 100000u);
   const std::vector<std::string> written = FrameLines(FfmpegFrameMd5(out));

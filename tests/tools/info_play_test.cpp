@@ -183,20 +183,25 @@ TEST(Play, SeeksFromAThirdThreadLandOnKeyframes) {
   Samples& s = Samples::Get();
   ASSERT_FALSE(s.Mp3Ogm().empty());
   const std::vector<int> keyframes = KeyframeIndices(s.Avi());
-  const CommandResult r = Tool({"play", s.Mp3Ogm(), "--seek-every", "30"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  const double seeks = SummaryNumber(r.out, "seeks:", "seeks:");
-  EXPECT_GE(seeks, 1) << r.out;
-  EXPECT_LE(seeks, 3) << r.out;  // 30, 60 and 90 percent
-  const std::vector<std::string> landings = LinesStartingWith(r.out, "            ");
-  int listed = 0;
-  for (const std::string& line : landings) {
-    int percent = 0, frame = -1;
-    if (std::sscanf(line.c_str(), " %d%% -> frame %d", &percent, &frame) != 2) continue;
-    ++listed;
-    EXPECT_TRUE(std::count(keyframes.begin(), keyframes.end(), frame)) << line;
+  // Without audio too; there the landing frame is read after the seek (the
+  // video thread may have moved on), so only the count is checked.
+  for (const std::string& source : {s.Mp3Ogm(), s.VideoOgm()}) {
+    const CommandResult r = Tool({"play", source, "--seek-every", "30"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const double seeks = SummaryNumber(r.out, "seeks:", "seeks:");
+    EXPECT_GE(seeks, 1) << r.out;
+    EXPECT_LE(seeks, 3) << r.out;  // 30, 60 and 90 percent
+    if (source != s.Mp3Ogm()) continue;
+    const std::vector<std::string> landings = LinesStartingWith(r.out, "            ");
+    int listed = 0;
+    for (const std::string& line : landings) {
+      int percent = 0, frame = -1;
+      if (std::sscanf(line.c_str(), " %d%% -> frame %d", &percent, &frame) != 2) continue;
+      ++listed;
+      EXPECT_TRUE(std::count(keyframes.begin(), keyframes.end(), frame)) << line;
+    }
+    EXPECT_EQ(listed, seeks) << r.out;
   }
-  EXPECT_EQ(listed, seeks) << r.out;
 }
 
 TEST(Play, RealtimeDeliversTheWholeShortFile) {
