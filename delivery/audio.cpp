@@ -176,8 +176,15 @@ PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t c
 
 int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity,
                      int64_t keepFrom) {
-  const bool raw = s.demux.headers[1] != nullptr;
   if (buffer == nullptr) return 0;
+  bool raw;
+  {
+    // The headers belong to the open source: a close on another thread
+    // releases them, so they are looked at only under the lock.
+    LockHold hold(s);
+    if (!hold.taken() || s.sourceOpen == 0) return 0;
+    raw = s.demux.headers[1] != nullptr;
+  }
   if (raw && byteCount <= 0) return 0;  // nothing asked: the loop would never end
   if (raw && capacity >= 0 && byteCount > capacity) byteCount = capacity;
   uint8_t* out = buffer;
@@ -187,7 +194,9 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
   for (;;) {
     {
       LockHold hold(s);
+      // Between passes the source may have been closed (and another opened).
       if (!hold.taken() || s.sourceOpen == 0 || s.demux.audioPresent != kStreamPresent) return 0;
+      if ((s.demux.headers[1] != nullptr) != raw) return 0;
       if (!raw && s.demux.vorbisReady == 0) return 0;
       PassResult pass = PullAudioPages(s);
       if (pass == kPassInputEnded || pass == kPassReadFailed) {
