@@ -191,6 +191,8 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
   int32_t remaining = byteCount;
   int32_t written = 0;
   uint8_t endOfStream = 0;
+  bool started = false;
+  uint32_t repositions = 0;
   for (;;) {
     {
       LockHold hold(s);
@@ -198,6 +200,16 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
       if (!hold.taken() || s.sourceOpen == 0 || s.demux.audioPresent != kStreamPresent) return 0;
       if ((s.demux.headers[1] != nullptr) != raw) return 0;
       if (!raw && s.demux.vorbisReady == 0) return 0;
+      // A seek on another thread between two passes: what this call wrote
+      // belongs to the old position, so it starts over at the new one.
+      if (started && repositions != s.repositions) {
+        out = buffer;
+        remaining = byteCount;
+        written = 0;
+        endOfStream = 0;
+      }
+      started = true;
+      repositions = s.repositions;
       PassResult pass = PullAudioPages(s);
       if (pass == kPassInputEnded || pass == kPassReadFailed) {
         // The stream's last samples rarely make 2000 bytes: hand them out

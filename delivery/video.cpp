@@ -54,6 +54,8 @@ int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
       s.videoTime = (r == kPacket || r == DECAPS_ERR_NO_GRANULE) ? frame.time : s.videoTime;
       if (r == kPacket || r == DECAPS_ERR_NO_GRANULE) {
         const int64_t granule = d.slots[0].lastGranule;
+        if (s.seeking != 0 && s.seekFirstFrame < 0 && granule >= 0)
+          s.seekFirstFrame = static_cast<int32_t>(granule);
         if (frame.keyframe == 1 || s.seeking == 0) {
           const int32_t copied = CopyOut(sink, frame);
           SetCurrentFrame(
@@ -88,18 +90,17 @@ int32_t DeliverVideoFrameToPending(ReaderState& s) {
 
 int32_t NextVideoFrame(ReaderState& s, void* dest) {
   if (dest == nullptr) return -1;
-  {
-    // The held keyframe of a seek goes out first. Under the lock, so a seek
-    // on another thread cannot be replacing it while it is copied.
-    LockHold hold(s);
-    if (!hold.taken() || s.sourceOpen == 0) return -1;
-    if (s.seeking == 0 && s.pendingVideoBytes > 0) {
-      const int32_t n = s.pendingVideoBytes;
-      std::memcpy(dest, s.pendingVideoFrame.data(), static_cast<size_t>(n));
-      s.pendingVideoBytes = 0;
-      s.pendingVideoFrame.Release(0);
-      return n;
-    }
+  // One hold from the pending check through the delivery: a seek on another
+  // thread can neither replace the held keyframe while it is copied nor slip
+  // in between the check and the next frame.
+  LockHold hold(s);
+  if (!hold.taken() || s.sourceOpen == 0) return -1;
+  if (s.seeking == 0 && s.pendingVideoBytes > 0) {
+    const int32_t n = s.pendingVideoBytes;
+    std::memcpy(dest, s.pendingVideoFrame.data(), static_cast<size_t>(n));
+    s.pendingVideoBytes = 0;
+    s.pendingVideoFrame.Release(0);
+    return n;
   }
   return DeliverVideoFrame(s, dest);
 }

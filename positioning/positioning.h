@@ -15,30 +15,26 @@ int32_t ReSeekAudio(ReaderState& s);
 // Moves the input to offset (clamped to the source) and empties the sync
 // layer, both slots, the raw audio carry and the Vorbis decoder's overlap,
 // so reading starts afresh there.
-void RepositionInput(ReaderState& s, int32_t offset);
-
-// Brings the audio to the kept keyframe's time, taking later keyframes while
-// the audio is ahead (unless takeLaterKeyframes is false: then audio ahead
-// of the keyframe ends the call with kAudioAhead, everything else as it was
-// read, and a later call can go on from there).
-enum AlignResult {
-  kAligned,
-  kAudioRanOut,  // the input or the audio stream ended while reading audio
-  kVideoRanOut,  // the audio runs ahead of every keyframe left
-  kAudioAhead,   // the first audio found lies after the keyframe
-};
-AlignResult AlignAudioWithVideo(ReaderState& s, bool takeLaterKeyframes = true);
+void RepositionInput(ReaderState& s, int64_t offset);
 
 // Audio bytes from currentFrame to the end of the source; 0 without audio.
 int32_t RemainingAudioBytes(const ReaderState& s);
 
-// Ends a seek at the start of the source: nothing pending, both times and
-// currentFrame 0. Returns totalAudioBytes.
+// Ends a seek at the start of the source: nothing pending (the held frame's
+// heap part is given back), both times and currentFrame 0. Returns
+// totalAudioBytes.
 int32_t EndAtStartOfSource(ReaderState& s);
 
-// Keyframe scan: keyframes into the held frame until one has a time (and,
-// when minFrame > 0, a frame number of at least minFrame). false when the
-// input or the video stream ran out.
-bool ScanToKeyframe(ReaderState& s, int32_t minFrame);
+// Lands a seek: the held frame becomes the first keyframe (with a time) at
+// or after targetFrame, or, with targetFrame < 0, the first one found after
+// offset. The input is positioned at offset, an estimate: while the first
+// frame read there lies past the target, the position steps back (doubling
+// the step), so the scan reaches the target from before it. A target past
+// the last keyframe lands on the last keyframe. Then the audio is aligned
+// with the keyframe; audio that starts more than one packet after the
+// keyframe's time moves the input earlier again (same keyframe) rather than
+// the video to a later keyframe. Returns false when no keyframe can be
+// found (or the audio ends first): the caller ends at the start.
+bool LandOnKeyframe(ReaderState& s, int64_t offset, int32_t targetFrame);
 
 #endif

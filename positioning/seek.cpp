@@ -9,6 +9,9 @@ namespace {
 // audio time is known, smaller ones to creep up on the video's time.
 constexpr int32_t kUntimedAudioRequest = 4096;
 constexpr int32_t kTimedAudioRequest = 1024;
+// Passes a landing may take. The step back doubles with each pass, so a few
+// of them reach the start of any source.
+constexpr int kMaxPasses = 12;
 
 // Reads audio into the scratch buffer to drop it, up to the video's time:
 // raw audio keeps its first packet at or after that time for the host.
@@ -27,24 +30,88 @@ int64_t SeekTarget(const ReaderState& s, int32_t position, int32_t byFrame) {
   if (s.info.frameCount <= 0) return 0;
   const double target = static_cast<double>(position) / static_cast<double>(s.info.frameCount) *
                         static_cast<double>(length);
-  return static_cast<int64_t>(target);
+  return target >= 9.2e18 ? INT64_MAX : static_cast<int64_t>(target);
 }
 
-// An earlier position for a seek whose audio ran ahead of the last keyframes:
-// a tenth of the source back.
-int32_t StepBack(const ReaderState& s, int32_t position, int32_t byFrame) {
-  const int32_t step =
-      byFrame == 0 ? 10 : (s.info.frameCount / 10 > 0 ? s.info.frameCount / 10 : 1);
-  return position > step ? position - step : 0;
+// Bytes that frames frames take on average, at least one read's worth.
+int64_t BytesOfFrames(const ReaderState& s, int64_t frames) {
+  const int64_t count = s.info.frameCount > 0 ? s.info.frameCount : 1;
+  const int64_t bytes = frames * static_cast<int64_t>(s.demux.sourceLength) / count;
+  return bytes > kReadChunk ? bytes : kReadChunk;
+}
+
+// How far, in 100 ns units, the first audio may start after the keyframe
+// and still count as aligned: one packet (a long block for Vorbis).
+int64_t OnePacketTime(ReaderState& s) {
+  DemuxState& d = s.demux;
+  if (d.headers[1] != nullptr) {
+    const StreamHeader& h = *d.headers[1];
+    const int64_t duration =
+        d.slots[1].lastDuration > 0 ? d.slots[1].lastDuration : h.defaultLength;
+    if (h.samplesPerUnit <= 0 || duration <= 0) return 0;
+    return duration * h.timeUnit / h.samplesPerUnit;
+  }
+  if (d.vorbisReady == 0 || d.vorbisInfo.rate <= 0) return 0;
+  return vorbis_info_blocksize(&d.vorbisInfo, 1) / 2 * 10000000LL / d.vorbisInfo.rate;
+}
+
+struct Pass {
+  bool found = false;    // a keyframe with a time at or after the goal was taken
+  int32_t first = -1;    // number of the first frame read with a time
+  int32_t lastKey = -1;  // number of the last keyframe with a time taken
+};
+
+// One keyframe scan from offset, up to the first keyframe with a time whose
+// number is at least minFrame (held as the pending frame).
+Pass ScanFrom(ReaderState& s, int64_t offset, int32_t minFrame) {
+  RepositionInput(s, offset);
+  s.videoTime = -1;
+  s.audioTime = -1;
+  s.seeking = 1;
+  s.pendingVideoBytes = 0;
+  s.seekFirstFrame = -1;
+  Pass p;
+  for (;;) {
+    // The end of the video stream counts as the input running out: nothing
+    // after it can be kept.
+    const int32_t r = DeliverVideoFrameToPending(s);
+    p.first = s.seekFirstFrame;
+    if (r < 0) return p;
+    if (s.videoTime < 0) continue;
+    p.lastKey = GetCurrentFrame(s.info);
+    if (p.lastKey >= minFrame) {
+      p.found = true;
+      return p;
+    }
+  }
+}
+
+enum AlignResult { kAligned, kAudioRanOut, kAudioAhead };
+
+// Brings the audio to the held keyframe's time. Audio that starts more than
+// a packet after the keyframe ends the call with kAudioAhead (the audio
+// before it was not timed here), unless takeLaterKeyframes: then later
+// keyframes are taken until the video catches up.
+AlignResult AlignAudio(ReaderState& s, bool takeLaterKeyframes) {
+  while (s.audioTime < 0)
+    if (DiscardAudio(s, kUntimedAudioRequest) == 0) return kAudioRanOut;
+  if (s.audioTime > s.videoTime + OnePacketTime(s)) {
+    if (!takeLaterKeyframes) return kAudioAhead;
+    while (s.audioTime > s.videoTime)
+      if (DeliverVideoFrameToPending(s) < 0) return kAudioRanOut;
+  }
+  while (s.audioTime < s.videoTime)
+    if (DiscardAudio(s, kTimedAudioRequest) == 0) return kAudioRanOut;
+  return kAligned;
 }
 
 }  // namespace
 
-void RepositionInput(ReaderState& s, int32_t offset) {
+void RepositionInput(ReaderState& s, int64_t offset) {
   DemuxState& d = s.demux;
   if (offset < 0) offset = 0;
   if (offset > d.sourceLength) offset = d.sourceLength;
-  InputSeek(d.input, offset);
+  InputSeek(d.input, static_cast<int32_t>(offset));
   // Every buffered byte is dropped; the buffer itself is kept, so seeking
   // does not make playback allocate it again.
   ogg_sync_reset(&d.sync);
@@ -53,6 +120,7 @@ void RepositionInput(ReaderState& s, int32_t offset) {
   s.audioNeedsPage = 1;
   s.videoNeedsPage = 1;
   s.audioGranule = 0;
+  ++s.repositions;
   // Raw audio carried over from the old position does not belong to the new
   // one: handing it out would put stale audio in front of the new position.
   s.audioCarryBytes = 0;
@@ -62,27 +130,45 @@ void RepositionInput(ReaderState& s, int32_t offset) {
   if (d.vorbisReady != 0) vorbis_synthesis_restart(&d.vorbisDsp);
 }
 
-bool ScanToKeyframe(ReaderState& s, int32_t minFrame) {
-  do {
-    const int32_t r = DeliverVideoFrameToPending(s);
-    // The end of the video stream counts as the input running out: nothing
-    // after it can be kept.
-    if (r < 0) return false;
-  } while (s.videoTime < 0 || GetCurrentFrame(s.info) < minFrame);
-  return true;
-}
-
-AlignResult AlignAudioWithVideo(ReaderState& s, bool takeLaterKeyframes) {
-  while (s.audioTime < 0)
-    if (DiscardAudio(s, kUntimedAudioRequest) == 0) return kAudioRanOut;
-  if (!takeLaterKeyframes && s.audioTime > s.videoTime) return kAudioAhead;
-  // Audio ahead of the keyframe: the host would hear it early, so take later
-  // keyframes until the video catches up.
-  while (s.audioTime > s.videoTime)
-    if (DeliverVideoFrameToPending(s) < 0) return kVideoRanOut;
-  while (s.audioTime < s.videoTime)
-    if (DiscardAudio(s, kTimedAudioRequest) == 0) return kAudioRanOut;
-  return kAligned;
+bool LandOnKeyframe(ReaderState& s, int64_t offset, int32_t targetFrame) {
+  const bool audio = s.demux.audioPresent == kStreamPresent;
+  const double fps = s.info.framesPerSecond > 0.0 ? s.info.framesPerSecond : 25.0;
+  int64_t back = BytesOfFrames(s, static_cast<int64_t>(fps));
+  int32_t goal = targetFrame;
+  // The byte estimate of a frame errs either way; starting a second early
+  // saves the second pass that a late start costs.
+  if (goal >= 0) offset = offset > back ? offset - back : 0;
+  for (int pass = 0; pass < kMaxPasses; ++pass) {
+    const Pass p = ScanFrom(s, offset, goal < 0 ? 0 : goal);
+    if (!p.found && p.lastKey >= 0) {
+      // No keyframe at or after the goal follows: the last keyframe read is
+      // the source's last. Land on it (read again from the same place).
+      goal = p.lastKey;
+      continue;
+    }
+    // Found from before the goal (or from the start): no keyframe between
+    // the goal and the one found was passed over.
+    if (p.found && (goal < 0 || offset == 0 || (p.first >= 0 && p.first <= goal))) {
+      if (!audio) return true;
+      const bool last = pass + 1 == kMaxPasses || offset == 0;
+      const AlignResult a = AlignAudio(s, last);
+      if (a == kAligned) return true;
+      if (a == kAudioRanOut) return false;
+      // The audio read here starts after the keyframe: the same keyframe
+      // from earlier reaches the audio before it.
+      goal = GetCurrentFrame(s.info);
+    }
+    if (offset == 0) return false;
+    // Past the target: back by the frames passed over and the step. Past the
+    // last keyframe (nothing found up to the end): at least as far back again
+    // as there was left to read.
+    int64_t behind = goal >= 0 && p.first > goal ? BytesOfFrames(s, p.first - goal) : 0;
+    if (!p.found && p.lastKey < 0 && s.demux.sourceLength - offset > behind)
+      behind = s.demux.sourceLength - offset;
+    offset = offset - behind - back > 0 ? offset - behind - back : 0;
+    back *= 2;
+  }
+  return false;
 }
 
 int32_t RemainingAudioBytes(const ReaderState& s) {
@@ -107,6 +193,7 @@ int32_t EndAtStartOfSource(ReaderState& s) {
   SetCurrentFrame(s.info, 0);
   s.seeking = 0;
   s.pendingVideoBytes = 0;
+  s.pendingVideoFrame.Release(0);
   return s.info.totalAudioBytes;
 }
 
@@ -114,29 +201,14 @@ int32_t Seek(ReaderState& s, int32_t position, int32_t byFrame) {
   // Positions before the start mean the start; percent stops at 100.
   if (position < 0) position = 0;
   if (byFrame == 0 && position > 100) position = 100;
-  for (;;) {
-    const int64_t target = SeekTarget(s, position, byFrame);
-    RepositionInput(s, static_cast<int32_t>(target > INT32_MAX ? INT32_MAX : target));
-    if (position == 0) return EndAtStartOfSource(s);
-    s.videoTime = -1;
-    s.audioTime = -1;
-    s.seeking = 1;
-    s.pendingVideoBytes = 0;
-    // Past the last keyframe, or the audio ends first: start again from the
-    // beginning.
-    AlignResult aligned = kAudioRanOut;
-    if (ScanToKeyframe(s, 0)) {
-      aligned = s.demux.audioPresent != kStreamPresent ? kAligned : AlignAudioWithVideo(s);
-      if (aligned == kAligned) {
-        s.seeking = 0;
-        return RemainingAudioBytes(s);
-      }
-    }
-    // A keyframe was found, but the audio there runs ahead of every keyframe
-    // left (muxers place audio early near the end): a little earlier fits,
-    // where the start of the source would throw the whole position away.
-    position = aligned == kVideoRanOut ? StepBack(s, position, byFrame) : 0;
+  if (position != 0 &&
+      LandOnKeyframe(s, SeekTarget(s, position, byFrame), byFrame != 0 ? position : -1)) {
+    s.seeking = 0;
+    return RemainingAudioBytes(s);
   }
+  // The start, or nothing to land on (no keyframe, or the audio ends first).
+  RepositionInput(s, 0);
+  return EndAtStartOfSource(s);
 }
 
 int32_t ReSeekAudio(ReaderState& s) {

@@ -34,6 +34,8 @@ struct ReaderState {
   HeldBuffer<kPendingFrameBytes> pendingVideoFrame;  // keyframe kept by a seek
   int32_t pendingVideoBytes = 0;
   uint8_t seeking = 0;          // 1: video delivers keyframes only
+  uint32_t repositions = 0;     // counts input repositions (audio calls must not span one)
+  int32_t seekFirstFrame = -1;  // seeking: number of the first frame read with a time, or -1
   ogg_int32_t** pcm = nullptr;  // decoder's current batch, per channel
   int32_t pcmSamples = 0;
   HeldBuffer<kAudioCarryBytes> audioCarry;  // raw audio that did not fit

@@ -32,8 +32,11 @@ class SeekTest : public ReaderTest {
     for (const auto& p : file_.audioPackets) {
       if (buf == ogmtest::RawAudio(p.byteOffset, 64)) {
         found = true;
-        EXPECT_GE(p.startSample * 10000000LL / options_.audioRate,
-                  gReader.videoTime - 10000000 / 25);
+        // At or after the keyframe, by less than one packet.
+        const int64_t start = p.startSample * 10000000LL / options_.audioRate;
+        EXPECT_GE(start, gReader.videoTime - 10000000 / 25);
+        EXPECT_LT(start, gReader.videoTime +
+                             options_.audioSamplesPerPacket * 10000000LL / options_.audioRate);
         break;
       }
     }
@@ -54,10 +57,13 @@ TEST_F(SeekTest, PercentSeeksLandOnKeyframes) {
   }
 }
 
-TEST_F(SeekTest, FrameSeeksLandOnTheNextKeyframe) {
-  for (int n : {1, 120, 333, 500, 699}) {
+TEST_F(SeekTest, FrameSeeksLandOnTheFirstKeyframeAtOrAfterTheFrame) {
+  // Keyframes every 50 frames, the last at 700 of 750.
+  for (int n : {1, 100, 120, 333, 500, 650, 651, 699, 700, 701, 749}) {
     SCOPED_TRACE(n);
     SeekEntry(n, 1);
+    EXPECT_EQ(info_->currentFrame, n > 700 ? 700 : (n + 49) / 50 * 50);
+    ExpectAudioAligned();
     ExpectKeyframeThenOrder(options_, 30);
   }
 }
@@ -68,15 +74,22 @@ TEST_F(SeekTest, FirstSeekOffsetIsThePercentOfTheLength) {
             static_cast<int64_t>(file_.bytes.size()) * 50 / 100);
 }
 
-TEST_F(SeekTest, StartAndEndRewindToTheStart) {
+TEST_F(SeekTest, StartRewindsAndTheEndLandsOnTheLastKeyframe) {
   struct {
-    int32_t position, byFrame;
-  } cases[] = {{0, 0}, {0, 1}, {100, 0}, {750, 1}, {5000, 1}, {-20, 0}, {250, 0}, {-3, 1}};
+    int32_t position, byFrame, frame;
+  } cases[] = {{0, 0, 0},     {0, 1, 0},     {-20, 0, 0},    {-3, 1, 0},
+               {100, 0, 700}, {750, 1, 700}, {5000, 1, 700}, {250, 0, 700}};
   for (auto c : cases) {
     SCOPED_TRACE(testing::Message() << c.position << "/" << c.byFrame);
     SeekEntry(40, 0);  // somewhere else first
-    EXPECT_EQ(SeekEntry(c.position, c.byFrame), info_->totalAudioBytes);
-    EXPECT_EQ(info_->currentFrame, 0);
+    const int32_t r = SeekEntry(c.position, c.byFrame);
+    EXPECT_EQ(info_->currentFrame, c.frame);
+    if (c.frame != 0) {
+      ExpectAudioAligned();
+      ExpectKeyframeThenOrder(options_, 10);
+      continue;
+    }
+    EXPECT_EQ(r, info_->totalAudioBytes);
     EXPECT_EQ(gReader.pendingVideoBytes, 0);
     EXPECT_EQ(gReader.videoTime, 0);
     EXPECT_EQ(gReader.audioTime, 0);
@@ -135,6 +148,11 @@ TEST_F(ReaderTest, HeldKeyframeLargerThanTheFixedBuffer) {
   EXPECT_GT(gReader.pendingVideoBytes, kPendingFrameBytes);
   ExpectKeyframeThenOrder(o, 5);
   EXPECT_EQ(gReader.pendingVideoFrame.heap, nullptr);  // returned once handed out
+  // Also when a seek ends at the start before the frame was handed out.
+  SeekEntry(390, 1);
+  ASSERT_NE(gReader.pendingVideoFrame.heap, nullptr);
+  SeekEntry(0, 0);
+  EXPECT_EQ(gReader.pendingVideoFrame.heap, nullptr);
 }
 
 }  // namespace
