@@ -9,6 +9,10 @@
 namespace {
 
 constexpr int32_t kPcmCallTarget = 2000;  // a Vorbis call returns once it has this many bytes
+// Seconds of Vorbis packets whose granules bound the one that places the
+// sample count after a seek, and the pages read ahead for them at most.
+constexpr int64_t kGranuleWindowSeconds = 6;
+constexpr int kAnchorPages = 256;
 
 enum PassResult { kPassGoOn, kPassInputEnded, kPassReadFailed, kPassDone };
 
@@ -105,16 +109,93 @@ PassResult RawPass(ReaderState& s, uint8_t*& out, int32_t& remaining, int32_t by
   }
 }
 
+// Samples the decoder holds that were not handed out yet.
+int32_t DecoderHolds(DemuxState& d) {
+  ogg_int32_t** unused = nullptr;
+  const int n = vorbis_synthesis_pcmout(&d.vorbisDsp, &unused);
+  return n > 0 ? n : 0;
+}
+
+// The position of the next sample to hand out, from the packets' durations.
 void UpdateAudioPosition(ReaderState& s) {
-  const int64_t g = s.demux.packet.granulepos;
-  const int64_t rate = s.demux.vorbisInfo.rate;
-  if (g != -1) {
-    s.audioTime = MulDivRound(10000000, g, rate);
-    s.audioGranule = g == 0 ? 1 : g;
-  } else if (s.audioGranule != 0) {
-    s.audioGranule += s.pcmSamples;
-    s.audioTime = MulDivRound(10000000, s.audioGranule, rate);
+  if (s.vorbisDecoded < 0) return;
+  const int64_t at = s.vorbisDecoded - DecoderHolds(s.demux);
+  s.audioTime = MulDivRound(10000000, at, s.demux.vorbisInfo.rate);
+  s.audioGranule = at == 0 ? 1 : at;
+}
+
+// Where the packet just decoded (granule g) truly ends, as far as the
+// granules tell. A page granule can run ahead of the packets it ends
+// (ogmmerge writes the granule of a later packet, up to a second on), but
+// never behind them, so each later granule buffered in the slot, less the
+// durations of the packets up to it, bounds this one from above: the
+// smallest bound over a few seconds of packets is taken. Durations come from
+// the block sizes: a packet completes a quarter of its own block and a
+// quarter of the one before. *covered is set when the packets buffered
+// reach over the whole window.
+int64_t TrustedGranule(DemuxState& d, int64_t g, long lastBlock, bool* covered) {
+  const ogg_stream_state& os = d.slots[1].streamState;
+  const int64_t lookahead = kGranuleWindowSeconds * static_cast<int64_t>(d.vorbisInfo.rate);
+  int64_t best = g;
+  int64_t sum = 0;
+  long prev = lastBlock;
+  long ptr = os.lacing_returned;
+  long body = os.body_returned;
+  while (ptr < os.lacing_packet && sum < lookahead) {
+    if ((os.lacing_vals[ptr] & 0x400) != 0) break;  // a gap: the count breaks off
+    long bytes = 0;
+    int val = 0;
+    do {
+      val = os.lacing_vals[ptr++];
+      bytes += val & 0xff;
+    } while ((val & 0xff) == 255 && ptr < os.lacing_packet);
+    // The last page's granule may cut the final block short: no bound.
+    if ((val & 0x200) != 0) break;
+    const int64_t granule = os.granule_vals[ptr - 1];
+    ogg_packet op = {};
+    op.packet = os.body_data + body;
+    op.bytes = bytes;
+    body += bytes;
+    const long block = vorbis_packet_blocksize(&d.vorbisInfo, &op);
+    if (block <= 0) break;
+    if (prev > 0) sum += (prev + block) / 4;
+    prev = block;
+    if (granule != -1 && granule - sum < best) best = granule - sum;
   }
+  *covered = sum >= lookahead;
+  return best;
+}
+
+// Times the packet just decoded, whose output brought `added` samples.
+void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
+  DemuxState& d = s.demux;
+  if (s.vorbisDecoded >= 0) s.vorbisDecoded += added;
+  if (block > 0) s.vorbisLastBlock = static_cast<int32_t>(block);
+  const int64_t g = d.packet.granulepos;
+  if (g == -1) return;
+  if (d.packet.e_o_s != 0) {
+    // The stream ends at the last granule, which may fall inside the block.
+    if (s.vorbisDecoded < 0) s.vorbisDecoded = g;
+    s.vorbisStop = g;
+    return;
+  }
+  // The first granule places the count; later ones only correct a count
+  // that runs ahead of them (never trust a granule ahead of the count).
+  bool covered = false;
+  int64_t trusted = TrustedGranule(d, g, s.vorbisLastBlock, &covered);
+  if (s.vorbisDecoded < 0) {
+    // Placing the count: read on (pages go to their slots as usual) until
+    // the packets buffered cover the window.
+    for (int pages = 0; !covered && pages < kAnchorPages;) {
+      int32_t serial = 0;
+      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &serial);
+      if (r == kIntakeEnd) break;
+      if (r != kIntakePage) continue;
+      ++pages;
+      if (serial == 1) trusted = TrustedGranule(d, g, s.vorbisLastBlock, &covered);
+    }
+  }
+  if (s.vorbisDecoded < 0 || trusted < s.vorbisDecoded) s.vorbisDecoded = trusted;
 }
 
 // One pass of the Vorbis path (one packet); lock held, also while decoding,
@@ -132,13 +213,42 @@ PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t c
       s.audioNeedsPage = 1;
       return kPassGoOn;
     }
-    if (r < 0) return kPassGoOn;  // a gap: the next packet follows
-    if (vorbis_synthesis(&d.vorbisBlock, &d.packet) == 0)
+    if (r < 0) {
+      // A gap: the next packet follows, but the count breaks off.
+      s.vorbisDecoded = -1;
+      return kPassGoOn;
+    }
+    const long block = vorbis_packet_blocksize(&d.vorbisInfo, &d.packet);
+    if (block <= 0 && d.packet.bytes > 0 && (d.packet.packet[0] & 1) != 0) {
+      // A header packet (a seek to the start): the samples count from 0.
+      s.vorbisDecoded = 0;
+      s.vorbisStop = INT64_MAX;
+      s.vorbisLastBlock = 0;
+      return kPassGoOn;
+    }
+    // Without its granule: the decoder would cut the stream's end by its
+    // own count from the first granule it saw, which may run ahead. The end
+    // is cut below, by the position counted from the packets.
+    ogg_packet op = d.packet;
+    op.granulepos = -1;
+    if (vorbis_synthesis(&d.vorbisBlock, &op) == 0)
       vorbis_synthesis_blockin(&d.vorbisDsp, &d.vorbisBlock);
     s.pcmSamples = vorbis_synthesis_pcmout(&d.vorbisDsp, &s.pcm);
+    TimeVorbisPacket(s, block, s.pcmSamples > 0 ? s.pcmSamples : 0);
   }
   while (s.pcmSamples > 0) {
     int32_t samples = s.pcmSamples;
+    if (s.vorbisDecoded >= 0 && s.vorbisStop != INT64_MAX) {
+      // Nothing past the stream's end.
+      const int64_t allowed = s.vorbisStop - (s.vorbisDecoded - s.pcmSamples);
+      if (allowed <= 0) {
+        vorbis_synthesis_read(&d.vorbisDsp, s.pcmSamples);
+        s.vorbisDecoded -= s.pcmSamples;
+        s.pcmSamples = 0;
+        break;
+      }
+      if (samples > allowed) samples = static_cast<int32_t>(allowed);
+    }
     if (capacity >= 0) {
       const int32_t room = (capacity - written) / (2 * channels);
       if (room <= 0) {

@@ -54,9 +54,11 @@ int32_t InputRead(InputSource& input, void* buffer, int32_t count) {
   return input.position < input.length ? kInputReadFailed : 0;
 }
 
-void InputSeek(InputSource& input, int32_t offset) {
-  if (input.seek == nullptr) return;
+bool InputSeek(InputSource& input, int32_t offset) {
+  if (input.seek == nullptr) return false;
   if (offset < 0) offset = 0;
-  input.seek(offset, 0);
-  input.position = offset;
+  const bool moved = input.seek(offset, 0) != 0;
+  // A refused seek leaves the plug-in where it was.
+  if (moved) input.position = offset;
+  return moved;
 }

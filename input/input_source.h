@@ -46,7 +46,8 @@ int32_t InputOpen(InputSource& input, const char16_t* name, int32_t c, int32_t d
 // anything outside 0..count) before the length it reported is reached.
 int32_t InputRead(InputSource& input, void* buffer, int32_t count);
 
-// Moves the read position to offset (absolute); no-op when unbound.
-void InputSeek(InputSource& input, int32_t offset);
+// Moves the read position to offset (absolute); false when the plug-in
+// refused or nothing is bound.
+bool InputSeek(InputSource& input, int32_t offset);
 
 #endif

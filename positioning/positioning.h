@@ -14,8 +14,8 @@ int32_t ReSeekAudio(ReaderState& s);
 
 // Moves the input to offset (clamped to the source) and empties the sync
 // layer, both slots, the raw audio carry and the Vorbis decoder's overlap,
-// so reading starts afresh there.
-void RepositionInput(ReaderState& s, int64_t offset);
+// so reading starts afresh there. false when the input refused to move.
+bool RepositionInput(ReaderState& s, int64_t offset);
 
 // Audio bytes from currentFrame to the end of the source; 0 without audio.
 int32_t RemainingAudioBytes(const ReaderState& s);

@@ -59,18 +59,21 @@ struct Pass {
   bool found = false;    // a keyframe with a time at or after the goal was taken
   int32_t first = -1;    // number of the first frame read with a time
   int32_t lastKey = -1;  // number of the last keyframe with a time taken
+  bool moved = true;     // the input went to the offset
 };
 
 // One keyframe scan from offset, up to the first keyframe with a time whose
 // number is at least minFrame (held as the pending frame).
 Pass ScanFrom(ReaderState& s, int64_t offset, int32_t minFrame) {
-  RepositionInput(s, offset);
+  Pass p;
+  p.moved = RepositionInput(s, offset);
+  // Where the input refused to move, any keyframe is all there is.
+  if (!p.moved) minFrame = 0;
   s.videoTime = -1;
   s.audioTime = -1;
   s.seeking = 1;
   s.pendingVideoBytes = 0;
   s.seekFirstFrame = -1;
-  Pass p;
   for (;;) {
     // The end of the video stream counts as the input running out: nothing
     // after it can be kept.
@@ -107,11 +110,11 @@ AlignResult AlignAudio(ReaderState& s, bool takeLaterKeyframes) {
 
 }  // namespace
 
-void RepositionInput(ReaderState& s, int64_t offset) {
+bool RepositionInput(ReaderState& s, int64_t offset) {
   DemuxState& d = s.demux;
   if (offset < 0) offset = 0;
   if (offset > d.sourceLength) offset = d.sourceLength;
-  InputSeek(d.input, static_cast<int32_t>(offset));
+  const bool moved = InputSeek(d.input, static_cast<int32_t>(offset));
   // Every buffered byte is dropped; the buffer itself is kept, so seeking
   // does not make playback allocate it again.
   ogg_sync_reset(&d.sync);
@@ -120,6 +123,9 @@ void RepositionInput(ReaderState& s, int64_t offset) {
   s.audioNeedsPage = 1;
   s.videoNeedsPage = 1;
   s.audioGranule = 0;
+  s.vorbisDecoded = -1;
+  s.vorbisStop = INT64_MAX;
+  s.vorbisLastBlock = 0;
   ++s.repositions;
   // Raw audio carried over from the old position does not belong to the new
   // one: handing it out would put stale audio in front of the new position.
@@ -128,6 +134,7 @@ void RepositionInput(ReaderState& s, int64_t offset) {
   // The decoder still holds the overlap of the old position; without a
   // restart the first block after the seek would mix old and new audio.
   if (d.vorbisReady != 0) vorbis_synthesis_restart(&d.vorbisDsp);
+  return moved;
 }
 
 bool LandOnKeyframe(ReaderState& s, int64_t offset, int32_t targetFrame) {
@@ -140,6 +147,7 @@ bool LandOnKeyframe(ReaderState& s, int64_t offset, int32_t targetFrame) {
   if (goal >= 0) offset = offset > back ? offset - back : 0;
   for (int pass = 0; pass < kMaxPasses; ++pass) {
     const Pass p = ScanFrom(s, offset, goal < 0 ? 0 : goal);
+    if (!p.moved) return p.found && (!audio || AlignAudio(s, true) == kAligned);
     if (!p.found && p.lastKey >= 0) {
       // No keyframe at or after the goal follows: the last keyframe read is
       // the source's last. Land on it (read again from the same place).

@@ -21,6 +21,9 @@ void ResetPlaybackState(ReaderState& s) {
   s.videoTime = 0;
   s.audioTime = 0;
   s.audioGranule = 0;
+  s.vorbisDecoded = -1;
+  s.vorbisStop = INT64_MAX;
+  s.vorbisLastBlock = 0;
   s.pendingVideoBytes = 0;
   s.seeking = 0;
   s.pcm = nullptr;

@@ -65,32 +65,50 @@ TEST_F(ReaderTest, SeeksFromAThirdThreadWhileBothRead) {
   const ogmtest::SimpleOgmOptions o = Options();
   ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
   std::atomic<bool> stop{false};
-  std::atomic<int> badFrames{0};
+  std::atomic<int> badFrames{0}, outOfOrder{0}, wrongNumber{0};
   std::atomic<int> videoCalls{0};
+  std::atomic<int> seeksStarted{0}, seeksDone{0};
   std::thread video([&] {
     std::vector<uint8_t> buf(1 << 16);
+    int previous = -1;
     while (!stop) {
+      const int before = seeksStarted, doneBefore = seeksDone;
       const int32_t n = NextVideoFrameEntry(buf.data());
+      const int32_t current = GetCurrentFrame(gReader.info);
+      const bool quiet = seeksDone == doneBefore && seeksStarted == before && before == doneBefore;
       ++videoCalls;
       if (n < 0) continue;  // at the end until the next seek moves back
-      // Whatever the interleaving, a frame is always one whole frame.
-      if (ogmtest::WrittenFrameIndex(o, buf.data(), n) < 0) ++badFrames;
+      // Whatever the interleaving, a frame is always one whole frame...
+      const int i = ogmtest::WrittenFrameIndex(o, buf.data(), n);
+      if (i < 0) {
+        ++badFrames;
+        continue;
+      }
+      // ... the next one in order or the keyframe a seek landed on, and
+      // numbered as it is (unless a seek ran meanwhile).
+      if (i != previous + 1 && !ogmtest::IsKeyframe(o, i)) ++outOfOrder;
+      if (quiet && current != i) ++wrongNumber;
+      previous = i;
     }
   });
   std::thread sound([&] {
     std::vector<uint8_t> buf(1000);
     while (!stop) ReadAudioEntry(buf.data(), 1000);
   });
-  for (int p : {50, 10, 90, 30, 0, 70, 20}) {
-    const int32_t remaining = SeekEntry(p, 0);
+  for (int k = 0; k < 60; ++k) {
+    ++seeksStarted;
+    const int32_t remaining = k % 3 == 2 ? SeekEntry(k * 37 % 300, 1) : SeekEntry(k * 13 % 100, 0);
+    ++seeksDone;
     EXPECT_GE(remaining, 0);
     EXPECT_LE(remaining, info_->totalAudioBytes);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   stop = true;
   video.join();
   sound.join();
   EXPECT_EQ(badFrames, 0);
+  EXPECT_EQ(outOfOrder, 0);
+  EXPECT_EQ(wrongNumber, 0);
   EXPECT_GT(videoCalls, 0);
 }
 
