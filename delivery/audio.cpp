@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "delivery/delivery.h"
@@ -198,6 +199,16 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
   if (s.vorbisDecoded < 0 || trusted < s.vorbisDecoded) s.vorbisDecoded = trusted;
 }
 
+// Decodes one packet into the decoder without its granule: the decoder
+// would cut the stream's end by its own count from the first granule it
+// saw, which may run ahead; the end is cut by the counted position instead.
+void DecodePacket(DemuxState& d, const ogg_packet& packet) {
+  ogg_packet op = packet;
+  op.granulepos = -1;
+  if (vorbis_synthesis(&d.vorbisBlock, &op) == 0)
+    vorbis_synthesis_blockin(&d.vorbisDsp, &d.vorbisBlock);
+}
+
 // One pass of the Vorbis path (one packet); lock held, also while decoding,
 // so the decoder records are never used by two threads.
 PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t capacity,
@@ -226,13 +237,7 @@ PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t c
       s.vorbisLastBlock = 0;
       return kPassGoOn;
     }
-    // Without its granule: the decoder would cut the stream's end by its
-    // own count from the first granule it saw, which may run ahead. The end
-    // is cut below, by the position counted from the packets.
-    ogg_packet op = d.packet;
-    op.granulepos = -1;
-    if (vorbis_synthesis(&d.vorbisBlock, &op) == 0)
-      vorbis_synthesis_blockin(&d.vorbisDsp, &d.vorbisBlock);
+    DecodePacket(d, d.packet);
     s.pcmSamples = vorbis_synthesis_pcmout(&d.vorbisDsp, &s.pcm);
     TimeVorbisPacket(s, block, s.pcmSamples > 0 ? s.pcmSamples : 0);
   }
@@ -283,6 +288,84 @@ PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t c
 }
 
 }  // namespace
+
+int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
+  DemuxState& d = s.demux;
+  if (d.vorbisReady == 0 || d.vorbisInfo.rate <= 0 || time < 0) return 0;
+  // The first sample at or after time.
+  const int64_t target = (time * d.vorbisInfo.rate + 9999999) / 10000000;
+  const int32_t held = DecoderHolds(d);
+  if (held > 0 && s.vorbisDecoded >= 0) {
+    const int64_t first = s.vorbisDecoded - held;
+    if (target < s.vorbisDecoded) {
+      if (target > first) vorbis_synthesis_read(&d.vorbisDsp, static_cast<int>(target - first));
+      UpdateAudioPosition(s);
+      return 1;
+    }
+  }
+  if (held > 0) vorbis_synthesis_read(&d.vorbisDsp, held);
+  int32_t prevBytes = 0;
+  for (;;) {
+    const int r = ogg_stream_packetout(&d.slots[1].streamState, &d.packet);
+    if (r == 0) {
+      s.audioNeedsPage = 1;
+      if (PullAudioPages(s) == kPassInputEnded) return 0;
+      continue;
+    }
+    if (r < 0) {
+      // A gap: the count breaks off.
+      s.vorbisDecoded = -1;
+      s.vorbisLastBlock = 0;
+      prevBytes = 0;
+      continue;
+    }
+    const long block = vorbis_packet_blocksize(&d.vorbisInfo, &d.packet);
+    if (block <= 0) {
+      if (d.packet.bytes > 0 && (d.packet.packet[0] & 1) != 0) {
+        s.vorbisDecoded = 0;  // a header packet: the samples count from 0
+        s.vorbisStop = INT64_MAX;
+        s.vorbisLastBlock = 0;
+        prevBytes = 0;
+      }
+      continue;
+    }
+    // Counted, not decoded: a packet completes a quarter of its block and a
+    // quarter of the one before.
+    const int32_t duration =
+        s.vorbisLastBlock > 0 ? static_cast<int32_t>((s.vorbisLastBlock + block) / 4) : 0;
+    TimeVorbisPacket(s, block, duration);
+    if (s.vorbisDecoded >= s.vorbisStop && target >= s.vorbisStop) return 0;
+    if (s.vorbisDecoded > target) {
+      // This packet's output holds the target (or starts after it, where
+      // the count was placed only here). Decode it after the packet before
+      // it, which rebuilds the overlap exactly as a continuous decode has
+      // it, and drop the samples before the target.
+      vorbis_synthesis_restart(&d.vorbisDsp);
+      if (prevBytes > 0) {
+        ogg_packet prev = {};
+        prev.packet = s.audioScratch.data();
+        prev.bytes = prevBytes;
+        DecodePacket(d, prev);
+      }
+      DecodePacket(d, d.packet);
+      const int32_t available = DecoderHolds(d);
+      const int64_t first = s.vorbisDecoded - available;
+      if (target > first)
+        vorbis_synthesis_read(&d.vorbisDsp,
+                              static_cast<int>(std::min<int64_t>(target - first, available)));
+      UpdateAudioPosition(s);
+      return 1;
+    }
+    // Keep this packet in the scratch buffer (nothing is decoded into it
+    // here): the one that holds the target needs it. A packet larger than
+    // the scratch buffer (far beyond usual bitrates) is not kept; the
+    // overlap before the target then starts from silence.
+    const long bytes = d.packet.bytes;
+    prevBytes = bytes <= kAudioScratchBytes ? static_cast<int32_t>(bytes) : 0;
+    if (prevBytes > 0)
+      std::memcpy(s.audioScratch.data(), d.packet.packet, static_cast<size_t>(bytes));
+  }
+}
 
 int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity,
                      int64_t keepFrom) {

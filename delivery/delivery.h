@@ -35,4 +35,12 @@ int32_t DeliverVideoFrameToPending(ReaderState& s);
 int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity,
                      int64_t keepFrom = -1);
 
+// Vorbis, lock held: moves the audio on to the first sample at or after
+// time (100 ns units) without decoding the packets before it: they are
+// counted by their block sizes. The decoder restarts and decodes the packet
+// that holds that sample after the one before it, so what follows equals a
+// continuous decode. 1 done (audioTime is where the next sample lies); 0
+// when the input or the stream ended first.
+int32_t SkipVorbisTo(ReaderState& s, int64_t time);
+
 #endif

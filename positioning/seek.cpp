@@ -96,6 +96,15 @@ enum AlignResult { kAligned, kAudioRanOut, kAudioAhead };
 // before it was not timed here), unless takeLaterKeyframes: then later
 // keyframes are taken until the video catches up.
 AlignResult AlignAudio(ReaderState& s, bool takeLaterKeyframes) {
+  if (s.demux.headers[1] == nullptr) {
+    // Vorbis: the packets before the keyframe are skipped, not decoded.
+    if (SkipVorbisTo(s, s.videoTime) == 0) return kAudioRanOut;
+    if (s.audioTime <= s.videoTime + OnePacketTime(s)) return kAligned;
+    if (!takeLaterKeyframes) return kAudioAhead;
+    while (s.audioTime > s.videoTime)
+      if (DeliverVideoFrameToPending(s) < 0) return kAudioRanOut;
+    return SkipVorbisTo(s, s.videoTime) == 0 ? kAudioRanOut : kAligned;
+  }
   while (s.audioTime < 0)
     if (DiscardAudio(s, kUntimedAudioRequest) == 0) return kAudioRanOut;
   if (s.audioTime > s.videoTime + OnePacketTime(s)) {
