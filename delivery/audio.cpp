@@ -190,7 +190,7 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
     for (int pages = 0; !covered && pages < kAnchorPages;) {
       int32_t serial = 0;
       const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &serial);
-      if (r == kIntakeEnd) break;
+      if (r == kIntakeEnd || r == kIntakeReadFailed) break;
       if (r != kIntakePage) continue;
       ++pages;
       if (serial == 1) trusted = TrustedGranule(d, g, s.vorbisLastBlock, &covered);
@@ -309,7 +309,7 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     const int r = ogg_stream_packetout(&d.slots[1].streamState, &d.packet);
     if (r == 0) {
       s.audioNeedsPage = 1;
-      if (PullAudioPages(s) == kPassInputEnded) return 0;
+      if (PullAudioPages(s) != kPassGoOn) return 0;
       continue;
     }
     if (r < 0) {
