@@ -23,10 +23,10 @@ enum PassResult { kPassGoOn, kPassInputEnded, kPassReadFailed, kPassDone };
 PassResult PullAudioPages(ReaderState& s) {
   DemuxState& d = s.demux;
   while (s.audioNeedsPage == 1) {
-    int32_t serial = 0;
+    int32_t slot = 0;
     s.audioNeedsPage = 0;
     for (;;) {
-      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &serial);
+      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &slot);
       if (r == kIntakeEnd || r == kIntakeReadFailed) {
         // The input is over, but the video path may have left packets of
         // this stream in its slot: take those before reporting the end.
@@ -39,7 +39,7 @@ PassResult PullAudioPages(ReaderState& s) {
         s.audioNeedsPage = 1;
         return kPassGoOn;
       }
-      if (serial == 1) return kPassGoOn;
+      if (slot == 1) return kPassGoOn;
     }
   }
   return kPassGoOn;
@@ -92,6 +92,7 @@ PassResult RawPass(ReaderState& s, uint8_t*& out, int32_t& remaining, int32_t by
     }
     s.audioTime = frame.time;
     endOfStream = frame.endOfStream;
+    if (endOfStream != 0) s.demux.slots[1].ended = 1;
     if (keepFrom >= 0 && frame.time >= keepFrom) {
       if (!Carry(s, frame.payload, frame.size)) return kPassInputEnded;
       *result = byteCount;
@@ -237,6 +238,7 @@ PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t c
       s.vorbisLastBlock = 0;
       return kPassGoOn;
     }
+    if (d.packet.e_o_s != 0) d.slots[1].ended = 1;
     DecodePacket(d, d.packet);
     s.pcmSamples = vorbis_synthesis_pcmout(&d.vorbisDsp, &s.pcm);
     TimeVorbisPacket(s, block, s.pcmSamples > 0 ? s.pcmSamples : 0);
@@ -368,7 +370,7 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
 }
 
 int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity,
-                     int64_t keepFrom) {
+                     int64_t keepFrom, bool host) {
   if (buffer == nullptr) return 0;
   bool raw;
   {
@@ -403,13 +405,37 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
       }
       started = true;
       repositions = s.repositions;
-      PassResult pass = PullAudioPages(s);
+      StreamSlot& slot = s.demux.slots[1];
+      if (host) slot.reading = 1;
+      if (slot.dropped != 0) {
+        // Packets were dropped while nobody read the audio: raw audio goes on
+        // at the next whole packet; the decoder must not overlap the blocks
+        // on both sides of the hole, and the position is found again.
+        if (!raw) {
+          vorbis_synthesis_restart(&s.demux.vorbisDsp);
+          s.audioGranule = 0;
+          s.vorbisDecoded = -1;
+        }
+        slot.dropped = 0;
+      }
+      PassResult pass = kPassGoOn;
+      if (s.audioNeedsPage == 1) {
+        // Once the stream's last packet is out, nothing more is read for it:
+        // the rest of the input belongs to the video.
+        if (slot.ended != 0) {
+          pass = kPassInputEnded;
+        } else {
+          if (host && !LetReaderCatchUp(s, hold, 0)) return 0;
+          pass = PullAudioPages(s);
+        }
+      }
       if (pass == kPassInputEnded || pass == kPassReadFailed) {
-        // The stream's last samples rarely make 2000 bytes: hand them out
-        // rather than dropping the end of the audio.
-        if (!raw && written > 0) {
-          UpdateAudioPosition(s);
-          return written;
+        // The stream's last bytes rarely fill a request (nor make 2000 bytes
+        // of PCM): hand them out as a short result; the next call gives 0.
+        const int32_t got = raw ? byteCount - remaining : written;
+        if (got > 0) {
+          if (!raw) UpdateAudioPosition(s);
+          return got;
         }
         return pass == kPassReadFailed && EndResult(s, true) == OGMDECAPS_READ_ERROR
                    ? OGMDECAPS_READ_ERROR
@@ -423,6 +449,18 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
         if (pass == kPassInputEnded) return 0;
       }
     }
-    if (endOfStream != 0) return 0;
+    if (endOfStream != 0) return byteCount - remaining;
   }
+}
+
+int32_t ReadAudio(ReaderState& s, void* buffer, int32_t byteCount) {
+  // Raw audio: the request is the buffer. Vorbis: a positive byteCount is
+  // the buffer's size; no call writes more than kVorbisCallLimit.
+  int32_t capacity = -1;
+  if (s.demux.headers[1] == nullptr) {
+    capacity = byteCount > 0 && byteCount < kVorbisCallLimit ? byteCount : kVorbisCallLimit;
+    const int32_t frameBytes = 2 * s.demux.vorbisInfo.channels;
+    if (byteCount > 0 && byteCount < frameBytes) return OGMDECAPS_FRAME_TOO_LARGE;
+  }
+  return DeliverAudio(s, static_cast<uint8_t*>(buffer), byteCount, capacity, -1, true);
 }

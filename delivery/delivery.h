@@ -7,18 +7,23 @@
 
 #include "state/reader_state.h"
 
-// As AVIDecaps_NextVideoFrame: the frame a seek held back first, then the
-// next frame from the input. Takes the lock itself.
-int32_t NextVideoFrame(ReaderState& s, void* dest);
+// As AVIDecaps_NextVideoFrame: the frame held back (by a seek, or as too
+// large for the last buffer) first, then the next frame from the input.
+// capacity > 0: dest's size. Takes the lock itself.
+int32_t NextVideoFrame(ReaderState& s, void* dest, int32_t capacity = 0);
 
-// Video: the next frame (in seeking mode, the next keyframe with a time),
-// copied to dest. Results as AVIDecaps_NextVideoFrame: size; -1 input ended;
-// OGMDECAPS_READ_ERROR a read failed; 0 when seeking passed the stream's
-// last packet. Takes the lock itself.
-int32_t DeliverVideoFrame(ReaderState& s, void* dest);
+// As AVIDecaps_ReadAudio, for the host (byteCount as the host gave it).
+int32_t ReadAudio(ReaderState& s, void* buffer, int32_t byteCount);
+
+// Video for the host: the next frame, copied to dest. Results as
+// AVIDecaps_NextVideoFrame: size; -1 input ended; OGMDECAPS_READ_ERROR a
+// read failed; OGMDECAPS_FRAME_TOO_LARGE when capacity > 0 and the frame is
+// larger (the frame is then held for the next call, and currentFrame names
+// it). Takes the lock itself.
+int32_t DeliverVideoFrame(ReaderState& s, void* dest, int32_t capacity);
 
 // Seeking mode passed the video stream's last packet without a keyframe.
-constexpr int32_t kVideoStreamEnded = -2;
+constexpr int32_t kVideoStreamEnded = -4;
 
 // Same, into the held frame (grown when the frame is larger than its fixed
 // part); sets pendingVideoBytes. Called by the seeks with the lock held.
@@ -32,8 +37,23 @@ int32_t DeliverVideoFrameToPending(ReaderState& s);
 // the first packet whose time is keepFrom or later is not dropped but kept
 // whole in the carry, so the host's audio resumes at a packet boundary; the
 // call then reports the request as filled.
+// host: the call comes from the host's entry, which holds no lock: the
+// audio stream counts as being read, and before pulling pages the call may
+// wait (lock released) for the video reader to catch up.
 int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity,
-                     int64_t keepFrom = -1);
+                     int64_t keepFrom = -1, bool host = false);
+
+// Most bytes one Vorbis call writes for the host: 2000 plus the largest
+// batch of 8 channels of 8192-sample blocks. More decoded samples (more
+// channels) wait in the decoder for the next call.
+constexpr int32_t kVorbisCallLimit = 2000 + 8 * 8192;
+
+// Called by a host path before it pulls another page (lock taken once):
+// while the slot other is being read and holds more than kReadBacklogLimit,
+// lets go of the lock so its reader can take packets. A reader that takes
+// nothing for a while no longer counts as reading (its slot is then held to
+// the idle limit). false when the source was closed meanwhile.
+bool LetReaderCatchUp(ReaderState& s, LockHold& hold, int32_t other);
 
 // Vorbis, lock held: moves the audio on to the first sample at or after
 // time (100 ns units) without decoding the packets before it: they are

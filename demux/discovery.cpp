@@ -10,9 +10,10 @@ namespace {
 
 // Header packets taken here never pass through TakeFrame; leave the slot's
 // timing as TakeFrame leaves it after a header packet, so the first data
-// packet continues from granule 0 instead of waiting for a page granule.
+// packet continues from granule 0 unless its page's granule says otherwise.
 void MarkHeaderTaken(StreamSlot& slot, const ogg_packet& packet) {
   slot.awaitingGranule = 0;
+  slot.afterHeader = 1;
   slot.lastPacketNo = packet.packetno;
   slot.lastGranule = 0;
   slot.lastDuration = 0;
@@ -45,45 +46,161 @@ int32_t HeaderIn(vorbis_info& info, vorbis_comment& comment, ogg_packet& packet)
   return vorbis_synthesis_headerin(&info, &comment, &packet);
 }
 
-// Phase 1: the first packet of the first page of each stream, in page order:
-// the video stream must come first (serial 0), the audio stream second.
+bool IsVorbisIdentification(const ogg_packet& p) {
+  return p.bytes >= 7 && p.packet[0] == 1 && std::memcmp(p.packet + 1, "vorbis", 6) == 0;
+}
+
+// Binds slot to the stream of d.page and takes the page's first packet
+// (the stream's header packet) out of it into d.packet. 1 taken; 0 the page
+// completes no packet; -1 failure.
+int32_t BindFirstPage(DemuxState& d, StreamSlot& slot) {
+  if (StreamSlotInit(slot, ogg_page_serialno(&d.page)) != 0) return -1;
+  if (ogg_stream_pagein(&slot.streamState, &d.page) < 0) return -1;
+  const int r = ogg_stream_packetout(&slot.streamState, &d.packet);
+  return r < 0 ? -1 : r;
+}
+
+constexpr int kMaxFirstPages = 64;  // streams looked at before giving up
+
+// Phase 1: the first page of every stream comes before any stream's second
+// page. The first video stream takes slot 0 and the first audio (or text,
+// or Vorbis) stream slot 1, whatever serial numbers they carry and in
+// whatever order they come; other streams get no slot and their pages are
+// dropped. Ends when both are found or a stream's second page arrives.
 int32_t FindStreams(DemuxState& d) {
-  int i = 0;
+  int32_t seen[kMaxFirstPages];
+  int seenCount = 0;
   while (d.audioPresent == kStreamUnknown || d.videoPresent == kStreamUnknown) {
-    // Two slots only: a third first packet (two audio streams and no video,
-    // say) cannot be placed.
-    if (i >= kSlotCount) return -1;
     if (!NextPage(d, false)) return -1;
     const int32_t serial = ogg_page_serialno(&d.page);
-    if (serial < 0 || serial >= kSlotCount) continue;  // no slot for it: dropped
-    if (StreamSlotInit(d.slots[i], serial) != 0) return -1;
-    if (ogg_stream_pagein(&d.slots[serial].streamState, &d.page) < 0) return -1;
-    const int r = ogg_stream_packetout(&d.slots[i].streamState, &d.packet);
+    bool known = false;
+    for (int k = 0; k < seenCount; ++k) known = known || seen[k] == serial;
+    if (known || seenCount == kMaxFirstPages) {
+      RoutePage(d.slots, d.page);  // every stream has begun; this page is data
+      break;
+    }
+    seen[seenCount++] = serial;
+
+    // Look at the first packet on a stream state of its own; only a stream
+    // that gets a slot is bound to it.
+    ogg_stream_state probe;
+    ogg_stream_init(&probe, serial);
+    ogg_packet first = {};
+    int r = ogg_stream_pagein(&probe, &d.page) < 0 ? -1 : ogg_stream_packetout(&probe, &first);
+    StreamHeader* header = nullptr;
+    int32_t parsed = 1;
+    bool vorbis = false;
+    if (r > 0) {
+      parsed = ParseStreamHeader(first.packet, static_cast<size_t>(first.bytes), &header);
+      vorbis = parsed != 0 && IsVorbisIdentification(first);
+    }
+    ogg_stream_clear(&probe);  // first points into it: looked at above only
     if (r < 0) return -1;
-    if (r == 0) {
-      (i == 0 ? d.videoPresent : d.audioPresent) = kStreamAbsent;
+    if (r == 0) continue;  // a first page that completes no packet: nothing to play
+    if (parsed == 0 && header == nullptr) return -1;  // a header form that describes nothing
+    // Neither Ogg Media nor Vorbis: a stream of a kind this reader does not
+    // play; it gets no slot.
+    if (parsed != 0 && !vorbis) continue;
+
+    const bool video = parsed == 0 && IsVideoHeader(*header);
+    int32_t& present = video ? d.videoPresent : d.audioPresent;
+    if (present != kStreamUnknown) {
+      FreeStreamHeader(header);  // a further stream of a kind already found
       continue;
     }
-    StreamHeader* header = nullptr;
-    const int32_t parsed =
-        ParseStreamHeader(d.packet.packet, static_cast<size_t>(d.packet.bytes), &header);
+    const int index = video ? 0 : 1;
+    if (BindFirstPage(d, d.slots[index]) <= 0) {
+      FreeStreamHeader(header);
+      return -1;
+    }
     if (parsed != 0) {
-      vorbis_comment_clear(&d.vorbisComment);  // a second Vorbis-like first packet
-      vorbis_info_clear(&d.vorbisInfo);
       vorbis_info_init(&d.vorbisInfo);
       vorbis_comment_init(&d.vorbisComment);
       if (HeaderIn(d.vorbisInfo, d.vorbisComment, d.packet) < 0) return -1;
-      d.audioPresent = kStreamPresent;
-    } else if (header == nullptr) {
-      return -1;  // a header form that describes nothing we can play
     } else {
-      FreeStreamHeader(d.headers[i]);
-      d.headers[i] = header;
-      (IsVideoHeader(*header) ? d.videoPresent : d.audioPresent) = kStreamPresent;
+      FreeStreamHeader(d.headers[index]);
+      d.headers[index] = header;
     }
-    ++i;
+    present = kStreamPresent;
   }
+  if (d.videoPresent == kStreamUnknown) d.videoPresent = kStreamAbsent;
+  if (d.audioPresent == kStreamUnknown) d.audioPresent = kStreamAbsent;
   return 1;
+}
+
+// Granule positions of the last pages of each stream seen by a scan.
+struct TailGranules {
+  static constexpr int kStreams = 16;
+  int32_t serial[kStreams] = {};
+  int64_t granule[kStreams] = {};
+  int count = 0;
+
+  int64_t Of(int32_t s) const {
+    for (int i = 0; i < count; ++i)
+      if (serial[i] == s) return granule[i];
+    return -1;
+  }
+  void Set(int32_t s, int64_t g) {
+    for (int i = 0; i < count; ++i) {
+      if (serial[i] == s) {
+        granule[i] = g;
+        return;
+      }
+    }
+    if (count == kStreams) return;
+    serial[count] = s;
+    granule[count++] = g;
+  }
+};
+
+// Reads the input from its position for at least span bytes, more to finish
+// the page that crosses the end, and notes each stream's last page granule
+// that can be a frame number. Pages with damage are skipped. A sync state
+// of its own leaves discovery's buffered bytes alone.
+void ScanGranules(InputSource& input, int64_t span, TailGranules& out) {
+  ogg_sync_state sync;
+  ogg_sync_init(&sync);
+  ogg_page page;
+  int64_t read = 0;
+  const int64_t limit = span + kMaxPageBytes;
+  for (;;) {
+    const int r = ogg_sync_pageout(&sync, &page);
+    if (r < 0) continue;
+    if (r > 0) {
+      const int64_t g = ogg_page_granulepos(&page);
+      if (g >= 0 && g < INT32_MAX) out.Set(ogg_page_serialno(&page), g);
+      continue;
+    }
+    if (read >= limit) break;
+    const int32_t got = AppendChunk(sync, input);
+    if (got <= 0) break;
+    read += got;
+  }
+  ogg_sync_clear(&sync);
+}
+
+constexpr int32_t kLongestDurationTail = 8 << 20;
+
+// When the first tail held no granule of the video stream (little video at
+// the end, or damage there), looks further back, doubling the tail up to
+// kLongestDurationTail, each time over the part not scanned yet; then puts
+// the input back where discovery left it. 0 when nothing was found.
+int32_t ScanFurtherBack(DemuxState& d, int32_t videoSerial) {
+  const int32_t length = d.sourceLength;
+  const auto resume = static_cast<int32_t>(d.input.position);
+  int64_t scanned = kDurationTail;
+  int64_t g = -1;
+  while (g < 0 && scanned < length && scanned < kLongestDurationTail) {
+    const int64_t next = scanned * 2 < kLongestDurationTail ? scanned * 2 : kLongestDurationTail;
+    const int64_t start = length > next ? length - next : 0;
+    if (!InputSeek(d.input, static_cast<int32_t>(start))) break;
+    TailGranules more;
+    ScanGranules(d.input, length - scanned - start, more);
+    g = more.Of(videoSerial);
+    scanned = next;
+  }
+  InputSeek(d.input, resume);
+  return g >= 0 ? static_cast<int32_t>(g + 1) : 0;
 }
 
 // Phase 2: the video comment packet, parsed as a Vorbis comment list.
@@ -171,36 +288,6 @@ int32_t CollectChapterNames(const vorbis_comment& comments, StreamInfo& info) {
   return count;
 }
 
-int32_t ScanDuration(DemuxState& d) {
-  const int32_t start = d.sourceLength > kDurationTail ? d.sourceLength - kDurationTail : 0;
-  InputSeek(d.input, start);
-  int32_t frameCount = 0;
-  if (AppendChunk(d.sync, d.input) <= 0) return 0;
-  if (StreamSlotInit(d.slots[0], 0) != 0) return 0;
-  ogg_stream_state& video = d.slots[0].streamState;
-  for (;;) {
-    const int r = ogg_sync_pageout(&d.sync, &d.page);
-    if (r <= 0) {
-      if (AppendChunk(d.sync, d.input) <= 0) break;
-      continue;
-    }
-    if (ogg_page_serialno(&d.page) != 0) continue;
-    ogg_stream_pagein(&video, &d.page);
-    // A gap (normal on the first page after the seek) is passed over. Bytes
-    // are read only when no complete page is left: pages already buffered
-    // must be seen, or the count would stop short of the last frame.
-    int p;
-    while ((p = ogg_stream_packetout(&video, &d.packet)) != 0) {
-      if (p < 0) continue;
-      const int64_t g = d.packet.granulepos;
-      // Only a granule that gives a positive 32-bit count is a frame number.
-      if (g >= 0 && g < INT32_MAX) frameCount = static_cast<int32_t>(g + 1);
-    }
-  }
-  ogg_stream_clear(&video);
-  return frameCount;
-}
-
 int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, int32_t openArg) {
   ClearDemuxState(d);
   ogg_sync_init(&d.sync);
@@ -208,17 +295,30 @@ int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, i
   info.frameCount = 0;
   info.chapterCount = 0;
 
-  if (Utf16Contains(name, u"://")) {
-    info.frameCount = kDefaultFrameCount;
-  } else {
-    info.frameCount = ScanDuration(d);
+  // The frame count comes from the video stream's last granule near the end
+  // of the source. A network source is scanned only when its server can
+  // serve the tail on its own (a range request); it is then read from the
+  // start again without a new connection where the server allows.
+  TailGranules tail;
+  bool scanned = false;
+  const int32_t tailStart = d.sourceLength > kDurationTail ? d.sourceLength - kDurationTail : 0;
+  if (!Utf16Contains(name, u"://")) {
+    InputSeek(d.input, tailStart);
+    ScanGranules(d.input, kDurationTail, tail);
     d.input.close();
     d.sourceLength = InputOpen(d.input, name, 4000000, openArg);
     if (d.sourceLength <= 0) return -1;
-    if (info.frameCount == 0) info.frameCount = kDefaultFrameCount;
+    scanned = true;
+  } else if (tailStart > 0 && InputSeek(d.input, tailStart)) {
+    ScanGranules(d.input, kDurationTail, tail);
+    if (!InputSeek(d.input, 0)) {
+      d.input.close();
+      d.sourceLength = InputOpen(d.input, name, -1, openArg > 0 ? openArg : 1000000);
+      if (d.sourceLength <= 0) return -1;
+    }
+    scanned = true;
   }
 
-  ogg_sync_clear(&d.sync);
   d.audioPresent = kStreamUnknown;
   d.videoPresent = kStreamUnknown;
   if (AppendChunk(d.sync, d.input) <= 0) return -1;
@@ -230,6 +330,13 @@ int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, i
     vorbis_block_init(&d.vorbisDsp, &d.vorbisBlock);
     d.vorbisReady = 1;
   }
+
+  if (scanned && d.videoPresent == kStreamPresent) {
+    const int32_t serial = d.slots[0].streamState.serialno;
+    const int64_t g = tail.Of(serial);
+    info.frameCount = g >= 0 ? static_cast<int32_t>(g + 1) : ScanFurtherBack(d, serial);
+  }
+  if (info.frameCount == 0) info.frameCount = kDefaultFrameCount;
   // Room for the largest page Ogg allows beside a read, once: playback then
   // never grows the sync buffer (nor allocates) when a larger page comes.
   ogg_sync_buffer(&d.sync, kMaxPageBytes + kReadChunk);

@@ -25,10 +25,6 @@ constexpr size_t kChapterNameOffset = 14;  // text after "CHAPTERxxNAME="
 // input ending during the headers). Discovery never loops without reading.
 int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, int32_t openArg);
 
-// Frame count from the last video granule in the tail of a local source, or
-// 0 when the tail holds none. Leaves the input at its end.
-int32_t ScanDuration(DemuxState& d);
-
 // True when packet holds a complete Vorbis comment header (type 3,
 // "vorbis", vendor and every comment inside the packet). Tremor's parser is
 // only handed packets that pass this.

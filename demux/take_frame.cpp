@@ -77,6 +77,7 @@ int32_t TakeFrame(StreamSlot& slot, const StreamHeader& header, Frame* frame) {
   const uint8_t b = packet.bytes > 0 ? packet.packet[0] : 0;
   if (packet.bytes > 0 && (b & 1) != 0) {
     slot.awaitingGranule = 0;
+    slot.afterHeader = 1;
     slot.lastPacketNo = packet.packetno;
     slot.lastDuration = 0;
     slot.lastGranule = 0;
@@ -89,6 +90,8 @@ int32_t TakeFrame(StreamSlot& slot, const StreamHeader& header, Frame* frame) {
   // (continuing from "none" would invent a time near zero).
   const bool consecutive = packet.packetno == slot.lastPacketNo + 1 && slot.awaitingGranule == 0 &&
                            slot.lastGranule != -1;
+  const bool afterHeader = slot.afterHeader != 0;
+  slot.afterHeader = 0;
   int64_t g = packet.granulepos;
   if (packet.bytes < 1 + n) {
     // No room for the length field: nothing to hand out. Keep the timing
@@ -106,6 +109,10 @@ int32_t TakeFrame(StreamSlot& slot, const StreamHeader& header, Frame* frame) {
   frame->size = static_cast<int32_t>(packet.bytes - 1 - n);
   const int32_t d = PacketDuration(header, packet.packet, n);
 
+  // The first data packets take their time from their page's granule,
+  // counted back, before continuing from the headers' 0: a stream need not
+  // start at position 0.
+  if (g == -1 && afterHeader) GranuleFromLaterPacket(slot.streamState, header, d, &g);
   if (g == -1 && consecutive) g = Continue(slot);
   if (g == -1) GranuleFromLaterPacket(slot.streamState, header, d, &g);
   if (g != -1) slot.awaitingGranule = 0;

@@ -8,10 +8,12 @@
 // Constant-initialised: loading the library runs no code for it.
 ReaderState gReader;
 
-int32_t NextVideoFrameEntry(void* dest) { return NextVideoFrame(gReader, dest); }
+int32_t NextVideoFrameEntry(void* dest, int32_t capacity) {
+  return NextVideoFrame(gReader, dest, capacity);
+}
 
 int32_t ReadAudioEntry(void* buffer, int32_t byteCount) {
-  return DeliverAudio(gReader, static_cast<uint8_t*>(buffer), byteCount, -1);
+  return ReadAudio(gReader, buffer, byteCount);
 }
 
 int32_t SeekEntry(int32_t position, int32_t byFrame) {

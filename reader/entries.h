@@ -25,7 +25,7 @@ int32_t CloseIfStalledEntry();
 double FrameRateEntry();
 double GetProgressEntry();
 
-int32_t NextVideoFrameEntry(void* dest);
+int32_t NextVideoFrameEntry(void* dest, int32_t capacity = 0);
 int32_t ReadAudioEntry(void* buffer, int32_t byteCount);
 int32_t SeekEntry(int32_t position, int32_t byFrame);
 int32_t SeekChapterEntry(int32_t chapterIndex);

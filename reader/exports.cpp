@@ -11,7 +11,9 @@ extern "C" {
 int32_t AVIDecaps_Open(const char16_t* name, int32_t useCache, int32_t openArg, void** result) {
   return OpenEntry(name, useCache, openArg, result);
 }
-int32_t AVIDecaps_NextVideoFrame(void* dest, int32_t) { return NextVideoFrameEntry(dest); }
+int32_t AVIDecaps_NextVideoFrame(void* dest, int32_t bufferBytes) {
+  return NextVideoFrameEntry(dest, bufferBytes);
+}
 int32_t AVIDecaps_ReadAudio(void* buffer, int32_t byteCount) {
   return ReadAudioEntry(buffer, byteCount);
 }

@@ -123,12 +123,19 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
     return 0;
   }
   ResetPlaybackState(s);
-  SetCurrentFrame(s.info, 0);
-  if (DiscoverStreams(s.demux, s.info, name, openArg) != 1 || !AcceptStreams(s.demux) ||
+  // Discovery writes into a copy: a failed open leaves the host's view of
+  // the last source as it was.
+  StreamInfo& found = s.openScratch;
+  found = s.info;
+  if (DiscoverStreams(s.demux, found, name, openArg) != 1 || !AcceptStreams(s.demux) ||
       CloseRequested(s)) {
     CloseSource(s);
     return 0;
   }
+  s.info.frameCount = found.frameCount;
+  s.info.chapterCount = found.chapterCount;
+  std::memcpy(s.info.chapterNames, found.chapterNames, sizeof s.info.chapterNames);
+  SetCurrentFrame(s.info, 0);
   DescribeStreams(s);
   s.sourceOpen = 1;
   if (result != nullptr) *result = &s.info;

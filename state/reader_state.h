@@ -44,6 +44,7 @@ struct ReaderState {
   HeldBuffer<kAudioCarryBytes> audioCarry;  // raw audio that did not fit
   int32_t audioCarryBytes = 0;
   std::array<uint8_t, kAudioScratchBytes> audioScratch = {};  // audio read to be dropped
+  StreamInfo openScratch = {};  // what an open finds, kept apart until it succeeds
 };
 
 static_assert(std::is_trivially_destructible_v<ReaderState>,
@@ -84,6 +85,16 @@ class LockHold {
   LockHold(const LockHold&) = delete;
   LockHold& operator=(const LockHold&) = delete;
   bool taken() const { return taken_; }
+  // Lets go of the lock (taken once by this thread) until Retake, so that
+  // another thread can run meanwhile.
+  void Release() {
+    if (taken_) MutexRelease(lock_);
+    taken_ = false;
+  }
+  bool Retake() {
+    taken_ = MutexWait(lock_, kWaitForever) == kWaitTaken;
+    return taken_;
+  }
 
  private:
   ReaderState& state_;

@@ -86,35 +86,45 @@ OGMDECAPS_EXPORT int32_t AVIDecaps_Open(const char16_t* name, int32_t useCache, 
 /* Negative results of the readers. Hosts that stop on any result < 0 need
  * not tell them apart. */
 #define OGMDECAPS_END_OF_INPUT (-1) /* the input ended, or nothing is open */
+/* the buffer size the host gave cannot hold what comes next; nothing was
+ * written or consumed */
+#define OGMDECAPS_FRAME_TOO_LARGE (-2)
 #define OGMDECAPS_READ_ERROR                    \
   (-3) /* a read failed before the source's end \
           (a cut download, an I/O error) */
 
-/* Copies the next compressed video frame into dest (which must hold the
- * largest frame of the stream) and returns its size in bytes (0 for an empty
- * frame); OGMDECAPS_END_OF_INPUT (-1) at the end of the input or when nothing
- * is open; OGMDECAPS_READ_ERROR (-3) when a read failed before the source's
- * length was reached (the frames before it were genuine; a later call may
- * try the read again). The second argument is not used. */
-OGMDECAPS_EXPORT int32_t AVIDecaps_NextVideoFrame(void* dest, int32_t unused);
+/* Copies the next compressed video frame into dest and returns its size in
+ * bytes (0 for an empty frame); OGMDECAPS_END_OF_INPUT (-1) at the end of
+ * the input or when nothing is open; OGMDECAPS_READ_ERROR (-3) when a read
+ * failed before the source's length was reached (the frames before it were
+ * genuine; a later call may try the read again).
+ * bufferBytes > 0: the size of dest. A larger frame is not written: the
+ *   call returns OGMDECAPS_FRAME_TOO_LARGE (-2), currentFrame already names
+ *   that frame, and the next call hands it out (or reports it again) so the
+ *   host can retry with a larger buffer.
+ * bufferBytes <= 0: no size given; dest must hold the largest frame of the
+ *   stream. */
+OGMDECAPS_EXPORT int32_t AVIDecaps_NextVideoFrame(void* dest, int32_t bufferBytes);
 
 /* Audio. Returns OGMDECAPS_READ_ERROR (-3) instead of 0 when the call
  * ends, with nothing delivered, because a read failed before the source's
- * length was reached (as AVIDecaps_NextVideoFrame).
+ * length was reached (as AVIDecaps_NextVideoFrame). Once the audio stream's
+ * last packet is handed out, calls return 0 without reading further.
  * Raw (non-Vorbis) audio: fills exactly byteCount bytes of the stream and
- * returns byteCount; 0 when the input or the audio stream ended first (the
- * tail shorter than byteCount is not handed out), when byteCount <= 0, when
- * the source has no audio, or when nothing is open. The buffer holds
+ * returns byteCount. The stream's tail that cannot fill a request comes out
+ * as one shorter result (1..byteCount-1). 0 at the end, when byteCount <= 0,
+ * when the source has no audio, or when nothing is open. The buffer holds
  * byteCount bytes.
  * Vorbis audio: writes interleaved signed 16-bit PCM (machine byte order)
  * and returns the bytes written: 2000 or more, except the stream's very
- * last call, which returns what is left (1..1999); 0 at the end. byteCount
- * is not consulted. One call writes fewer than 2000 bytes plus one decoded
- * batch, and a batch is at most half a long block per channel, so a buffer
- * of 2000 + channels x longBlockSize bytes always suffices:
- *   stereo, long blocks of 2048 samples (usual at 44.1 kHz): 2000 + 4096;
- *   6 channels, 4096: 2000 + 24576; the format's limit, 8 channels of
- *   8192: 2000 + 65536 (67536 bytes). */
+ * last call, which returns what is left (1..1999); 0 at the end.
+ * No call writes more than 67536 bytes, whatever the channel count (decoded
+ * samples that do not fit wait for the next call), so a buffer of 67536
+ * bytes always suffices. byteCount > 0 is the buffer's size: the call then
+ * writes at most byteCount bytes (whole sample frames; fewer than 2000 when
+ * byteCount is smaller) and returns OGMDECAPS_FRAME_TOO_LARGE when byteCount
+ * cannot hold one sample frame (2 x channels bytes). byteCount <= 0: no
+ * size given, the 67536-byte bound holds. */
 OGMDECAPS_EXPORT int32_t AVIDecaps_ReadAudio(void* buffer, int32_t byteCount);
 
 /* Frames per second of the video (0.0 before any open). */

@@ -24,10 +24,11 @@ class DiscoveryTest : public ::testing::Test {
     ogmtest::MemoryInputClose();
   }
 
-  int32_t Discover(const Bytes& file, const char16_t* name = u"/media/test.ogm") {
+  int32_t Discover(const Bytes& file, const char16_t* name = u"/media/test.ogm",
+                   const ogmtest::MemoryInputConfig& config = {}) {
     ClearDemuxState(d_);
     d_ = DemuxState{};
-    ogmtest::MemoryInputReset(file);
+    ogmtest::MemoryInputReset(file, config);
     d_.input = ogmtest::MemoryInput();
     d_.sourceLength = InputOpen(d_.input, name, -1, 1000000);
     return DiscoverStreams(d_, info_, name, 0);
@@ -201,23 +202,35 @@ TEST_F(DiscoveryTest, FrameCountFromTheTail) {
   EXPECT_EQ(MemoryInputStats().lastSeekOffset, 0);
 }
 
-TEST_F(DiscoveryTest, DefaultFrameCount) {
-  // A tail with no video granule (one huge audio run at the end).
+TEST_F(DiscoveryTest, FrameCountFromFurtherBackOrTheDefault) {
+  // Tails without a video granule (long audio runs at the end): the scan
+  // looks further back, up to 8 MiB, before taking the default.
   ogmtest::SimpleOgmOptions o = RawAudioFile();
   o.frames = 10;
-  o.audioSeconds = 60;
-  ogmtest::SimpleOgm f = ogmtest::MakeSimpleOgm(o);
-  info_.frameCount = 1234;
-  ASSERT_EQ(Discover(f.bytes), 1);
-  EXPECT_EQ(info_.frameCount, kDefaultFrameCount);
+  for (const double seconds : {60.0, 600.0}) {
+    SCOPED_TRACE(seconds);
+    o.audioSeconds = seconds;  // 16000 bytes a second
+    info_.frameCount = 1234;
+    ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), 1);
+    EXPECT_EQ(info_.frameCount, seconds < 500 ? 10 : kDefaultFrameCount);
+  }
 
-  // A network source is not scanned: no seek, no reopen.
+  // A network source is scanned only when it can seek (a server that
+  // answers range requests), and is not opened again.
   ogmtest::SimpleOgmOptions v;
-  v.frames = 10;
-  ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(v).bytes, u"http://127.0.0.1/x.ogm"), 1);
-  EXPECT_EQ(info_.frameCount, kDefaultFrameCount);
-  EXPECT_EQ(MemoryInputStats().seeks, 0);
-  EXPECT_EQ(MemoryInputStats().opens, 1);
+  v.frames = 3000;
+  const Bytes file = ogmtest::MakeSimpleOgm(v).bytes;
+  ASSERT_GT(file.size(), static_cast<size_t>(kDurationTail));
+  ogmtest::MemoryInputConfig noRanges;
+  noRanges.seekable = false;
+  for (const bool ranges : {true, false}) {
+    SCOPED_TRACE(ranges);
+    ASSERT_EQ(
+        Discover(file, u"http://127.0.0.1/x.ogm", ranges ? ogmtest::MemoryInputConfig{} : noRanges),
+        1);
+    EXPECT_EQ(info_.frameCount, ranges ? 3000 : kDefaultFrameCount);
+    EXPECT_EQ(MemoryInputStats().opens, 1);
+  }
 }
 
 TEST_F(DiscoveryTest, FailsOnUnreadableStarts) {
@@ -232,9 +245,6 @@ TEST_F(DiscoveryTest, FailsOnUnreadableStarts) {
   noComment.Packet(v, ogmtest::DirectVideoHeader("XVID", 400000, 16, 16), 0, ogmtest::kFlushPage);
   noComment.Packet(v, ogmtest::FramePacket(true, Bytes(10, 1)), 0, ogmtest::kFlushPage);
 
-  ogmtest::SimpleOgmOptions audioFirst = RawAudioFile();
-  audioFirst.audioFirst = true;
-
   struct Case {
     const char* name;
     Bytes file;
@@ -242,7 +252,6 @@ TEST_F(DiscoveryTest, FailsOnUnreadableStarts) {
       {"bytes before the first page", ogmtest::PrependJunk(good, 100)},
       {"input ends after the first page", ogmtest::Truncate(good, pages[1].offset)},
       {"second video packet is not a comment", noComment.Finish()},
-      {"audio stream first", ogmtest::MakeSimpleOgm(audioFirst).bytes},
       {"empty source", Bytes(10, 0)},
   };
   for (const Case& c : cases) {
@@ -261,6 +270,18 @@ TEST_F(DiscoveryTest, DropsPagesOfAThirdStream) {
   ASSERT_EQ(Discover(file), 1);
   EXPECT_EQ(d_.videoPresent, kStreamPresent);
   EXPECT_EQ(d_.audioPresent, kStreamPresent);
+}
+
+TEST_F(DiscoveryTest, StreamsTakeTheirSlotsWhateverTheirOrder) {
+  ogmtest::SimpleOgmOptions o = RawAudioFile();
+  o.audioFirst = true;
+  ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  ASSERT_EQ(d_.videoPresent, kStreamPresent);
+  ASSERT_EQ(d_.audioPresent, kStreamPresent);
+  EXPECT_TRUE(IsVideoHeader(*d_.headers[0]));
+  EXPECT_FALSE(IsVideoHeader(*d_.headers[1]));
+  EXPECT_EQ(d_.slots[0].streamState.serialno, 0);
+  EXPECT_EQ(d_.slots[1].streamState.serialno, 1);
 }
 
 TEST(CommentShapeTest, AcceptsOnlyCompleteCommentPackets) {

@@ -120,13 +120,12 @@ TEST_F(ReaderTest, FailedOpensReleaseEverything) {
       {"plug-in cannot open", good, refuse},
       {"not an Ogg stream", Bytes(5000, 0x11), {}},
       {"video without a frame duration", ogmtest::MakeSimpleOgm(badVideo).bytes, {}},
-      {"no video stream",
-       ogmtest::MakeSimpleOgm([] {
-         SimpleOgmOptions o = Raw(10);
-         o.audioFirst = true;
-         return o;
-       }())
-           .bytes,
+      {"no video stream (it is marked as text)",
+       ogmtest::Remux(ogmtest::MakeSimpleOgm(Raw(10)).bytes,
+                      {{},
+                       [](int32_t serial, int64_t index, ogmtest::Bytes& packet) {
+                         if (serial == 0 && index == 0) std::memcpy(&packet[1], "text\0", 5);
+                       }}),
        {}},
   };
   for (const Case& c : cases) {

@@ -114,7 +114,7 @@ int32_t MemoryInputSeek(int32_t offset, int32_t origin) {
   MemoryInputCounters& k = s.counters;
   ++k.seeks;
   k.lastSeekOffset = offset;
-  if (static_cast<size_t>(offset) > s.data.size()) {
+  if (static_cast<size_t>(offset) > s.data.size() || !s.config.seekable) {
     ++k.refusedSeeks;
     return 0;
   }

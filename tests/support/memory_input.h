@@ -25,6 +25,7 @@ struct MemoryInputConfig {
       -1;                       // >= 0: reads return 0 once this many bytes were delivered in total
   bool openSucceeds = true;     // false: open returns 0
   int32_t reportedLength = -1;  // >= 0: open returns this instead of the data size
+  bool seekable = true;         // false: every seek is refused (a server without ranges)
   int32_t readBlockMs =
       0;  // > 0: each read first waits this long, and returns 0 at once when closed meanwhile
   bool closeInterrupts = true;  // false: a close does not end the wait (a new config does)
