@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "demux/discovery.h"
 #include "platform/charset.h"
 #include "reader/entries.h"

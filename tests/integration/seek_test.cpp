@@ -99,8 +99,8 @@ class PeerSeek : public ::testing::TestWithParam<AudioKind> {
     while (got.size() < kRawBytes) {
       const int32_t n = AVIDecaps_ReadAudio(buf.data(), kRawRequest);
       if (n == 0) break;
-      ASSERT_EQ(n, kRawRequest);
-      got.insert(got.end(), buf.begin(), buf.end());
+      got.insert(got.end(), buf.begin(), buf.begin() + n);
+      if (n < kRawRequest) break;  // the stream's tail
     }
     ASSERT_GT(got.size(), raw.largestPacket) << "audio ran out right after the seek";
     int packet = -1;
