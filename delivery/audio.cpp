@@ -430,16 +430,18 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
         }
       }
       if (pass == kPassInputEnded || pass == kPassReadFailed) {
+        const int32_t got = raw ? byteCount - remaining : written;
+        const bool failed = pass == kPassReadFailed && EndResult(s, true) == OGMDECAPS_READ_ERROR;
+        // A failed read with raw bytes already gathered: they wait in the
+        // carry for the call that tries again, so nothing is lost.
+        if (failed && raw && got > 0 && Carry(s, buffer, got)) return OGMDECAPS_READ_ERROR;
         // The stream's last bytes rarely fill a request (nor make 2000 bytes
         // of PCM): hand them out as a short result; the next call gives 0.
-        const int32_t got = raw ? byteCount - remaining : written;
         if (got > 0) {
           if (!raw) UpdateAudioPosition(s);
           return got;
         }
-        return pass == kPassReadFailed && EndResult(s, true) == OGMDECAPS_READ_ERROR
-                   ? OGMDECAPS_READ_ERROR
-                   : 0;
+        return failed ? OGMDECAPS_READ_ERROR : 0;
       }
       if (s.audioNeedsPage == 0) {
         int32_t result = 0;
