@@ -4,12 +4,14 @@
 
 namespace {
 
+#ifndef _WIN32
 // Windows-1252 bytes 0x80..0x9F; the rest of the page maps to the same code
 // point. Unassigned bytes map to themselves, as the platform converter does.
 constexpr char16_t kCp1252High[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+#endif
 
 // Decodes one UTF-8 sequence at p (n bytes left). Returns its length, or 0
 // when the bytes are not valid UTF-8 (overlong, surrogate, out of range).
@@ -40,6 +42,7 @@ size_t DecodeUtf8(const unsigned char* p, size_t n, char32_t* out) {
   return len;
 }
 
+#ifndef _WIN32
 bool IsValidUtf8(const unsigned char* p, size_t n) {
   char32_t cp;
   for (size_t i = 0; i < n;) {
@@ -49,6 +52,7 @@ bool IsValidUtf8(const unsigned char* p, size_t n) {
   }
   return true;
 }
+#endif
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -107,6 +111,7 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   return out;
 }
 
+#ifndef _WIN32  // Windows converts with MultiByteToWideChar (charset_win32.cpp)
 size_t AnsiToUtf16(const char* text, size_t len, char16_t* dst, size_t dstUnits) {
   if (dstUnits == 0) return 0;
   const size_t limit = dstUnits - 1;
@@ -134,6 +139,7 @@ size_t AnsiToUtf16(const char* text, size_t len, char16_t* dst, size_t dstUnits)
   dst[w] = 0;
   return w;
 }
+#endif  // !_WIN32
 
 bool Utf16Contains(const char16_t* haystack, const char16_t* needle) {
   if (haystack == nullptr || needle == nullptr) return false;

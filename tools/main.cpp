@@ -8,8 +8,48 @@
 #include "command_common.h"
 #include "commands.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// After <windows.h>, which it needs:
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include "utf16.h"
+
+namespace {
+
+// The arguments as UTF-8, from the UTF-16 command line: argv holds them in
+// the ANSI code page, which loses every character outside it.
+std::vector<std::string> Utf8Arguments() {
+  std::vector<std::string> out;
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv == nullptr) return out;
+  for (int i = 0; i < argc; ++i) {
+    const auto* arg = reinterpret_cast<const char16_t*>(argv[i]);
+    out.push_back(cli::Utf16ToUtf8(arg, wcslen(argv[i])));
+  }
+  LocalFree(argv);
+  return out;
+}
+
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
   using namespace cli;
+#ifdef _WIN32
+  // Output is the same bytes as on other systems (no CR added before LF).
+  _setmode(_fileno(stdout), _O_BINARY);
+  const std::vector<std::string> wideArgs = Utf8Arguments();
+  std::vector<char*> utf8Argv;
+  for (const std::string& a : wideArgs) utf8Argv.push_back(const_cast<char*>(a.c_str()));
+  if (!utf8Argv.empty()) {
+    argc = static_cast<int>(utf8Argv.size());
+    argv = utf8Argv.data();
+  }
+#endif
   std::vector<std::string> args;
   std::string command;
   // Options may also come before the command name ("ogmdecaps --library X

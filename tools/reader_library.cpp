@@ -1,8 +1,12 @@
 #include "reader_library.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 
@@ -14,6 +18,59 @@
 
 namespace cli {
 
+#ifdef _WIN32
+// The same few loader calls on Windows, by UTF-8 path.
+namespace {
+
+constexpr int RTLD_NOW = 0;
+constexpr int RTLD_LOCAL = 0;
+constexpr int F_OK = 0;
+std::string lastError;
+
+void* dlopen(const char* path, int) {
+  const std::u16string wide = Utf8ToUtf16(path);
+  HMODULE module = LoadLibraryW(reinterpret_cast<const wchar_t*>(wide.c_str()));
+  lastError = module ? "" : "cannot load (Windows error " + std::to_string(GetLastError()) + ")";
+  return reinterpret_cast<void*>(module);
+}
+
+void* dlsym(void* handle, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+
+const char* dlerror() { return lastError.empty() ? nullptr : lastError.c_str(); }
+
+int access(const char* path, int) {
+  const std::u16string wide = Utf8ToUtf16(path);
+  return GetFileAttributesW(reinterpret_cast<const wchar_t*>(wide.c_str())) ==
+                 INVALID_FILE_ATTRIBUTES
+             ? -1
+             : 0;
+}
+
+}  // namespace
+
+std::string ExecutableDir() {
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return "";
+  const std::string exe = Utf16ToUtf8(reinterpret_cast<const char16_t*>(path), n);
+  const size_t slash = exe.find_last_of("\\/");
+  return slash == std::string::npos ? "" : exe.substr(0, slash);
+}
+
+std::vector<std::string> LibraryCandidates(const std::string& option) {
+  if (!option.empty()) return {option};
+  const char* env = std::getenv("OGMDECAPS_LIBRARY");
+  if (env != nullptr && *env != 0) return {env};
+  // Windows keeps DLLs beside the program.
+  std::vector<std::string> out;
+  const std::string dir = ExecutableDir();
+  if (!dir.empty()) out.push_back(dir + "/ogmdecaps.dll");
+  out.push_back("ogmdecaps.dll");
+  return out;
+}
+#else
 std::string ExecutableDir() {
   char path[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -37,6 +94,7 @@ std::vector<std::string> LibraryCandidates(const std::string& option) {
   out.push_back("libogmdecaps.so");
   return out;
 }
+#endif
 
 namespace {
 
@@ -58,7 +116,8 @@ bool ReaderLibrary::Load(const std::string& option, std::string* error) {
   std::string tried;
   for (const std::string& candidate : LibraryCandidates(option)) {
     // A bare name goes to the loader's search; a path must exist.
-    if (candidate.find('/') != std::string::npos && access(candidate.c_str(), F_OK) != 0) {
+    if (candidate.find_first_of("/\\") != std::string::npos &&
+        access(candidate.c_str(), F_OK) != 0) {
       tried += "\n  " + candidate + ": no such file";
       continue;
     }

@@ -9,7 +9,11 @@
 
 #include "plugins/common/source.h"
 
+#ifdef _WIN32
+#define RAVEL_EXPORT extern "C" __declspec(dllexport)
+#else
 #define RAVEL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 // Closes the current source, then installs the one open() returns (nullptr:
 // not opened). Returns its length, or 0 when there is none or its length is

@@ -1,4 +1,5 @@
-// Libraries by UTF-16 name: "X.dll" is the platform's "X.so".
+// Libraries by UTF-16 name: "X.dll" is the platform's "X.so" on POSIX and
+// used as given on Windows.
 #include "platform/dynlib.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +9,17 @@
 
 namespace {
 
+#ifdef _WIN32
+const char kPluginFile[] = "Ravel.dll";
+const char kOtherPluginFile[] = "RavelHTTP.DLL";
+#else
+const char kPluginFile[] = "Ravel.so";
+const char kOtherPluginFile[] = "RavelHTTP.so";
+#endif
+
 TEST(DynlibTest, DllNamesMapToSharedObjects) {
-  EXPECT_EQ(LibraryFileName(u"Ravel.dll"), "Ravel.so");
-  EXPECT_EQ(LibraryFileName(u"RavelHTTP.DLL"), "RavelHTTP.so");
+  EXPECT_EQ(LibraryFileName(u"Ravel.dll"), kPluginFile);
+  EXPECT_EQ(LibraryFileName(u"RavelHTTP.DLL"), kOtherPluginFile);
   EXPECT_EQ(LibraryFileName(u"plain"), "plain");
   EXPECT_EQ(LibraryFileName(u""), "");
 }
@@ -18,7 +27,7 @@ TEST(DynlibTest, DllNamesMapToSharedObjects) {
 TEST(DynlibTest, LoadsFindsAndUnloads) {
   // A path is used as given (a bare name would go through the loader's
   // search, which the reader tests exercise).
-  const std::string path = std::string(PLUGIN_DIR) + "/Ravel.so";
+  const std::string path = std::string(PLUGIN_DIR) + "/" + kPluginFile;
   LibraryHandle lib = LoadLibraryByName(std::u16string(path.begin(), path.end()).c_str());
   ASSERT_NE(lib, nullptr);
   EXPECT_NE(FindLibraryEntry(lib, u"RavelRead"), nullptr);

@@ -1,10 +1,17 @@
 # Compares the dynamic symbols a library defines with the global names of a
-# linker version script. Run with -DLIB=... -DEXPECTED=...
-execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${LIB}")
+# linker version script. Run with -DLIB=... -DEXPECTED=... (and -DOBJDUMP=...
+# for a Windows DLL, whose export table is read instead).
+set(lines "")
+if(LIB MATCHES "\\.dll$")
+  include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/pe_exports.cmake)
+  pe_exports(${LIB} ${OBJDUMP} lines)
+else()
+  execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${LIB}")
+  endif()
+  string(REGEX MATCHALL "[^\n]+" lines "${out}")
 endif()
-string(REGEX MATCHALL "[^\n]+" lines "${out}")
 set(defined "")
 foreach(line ${lines})
   string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] +" "" name "${line}")

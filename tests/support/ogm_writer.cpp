@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -312,15 +313,16 @@ Bytes BuildPageFromLacing(const PageFields& fields, const Bytes& lacing, const B
   return h;
 }
 
+// Paths are UTF-8 (u8path: Windows opens the file by its UTF-16 name).
 bool WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::ofstream f(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
   if (!f) return false;
   f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(f);
 }
 
 Bytes ReadBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(std::filesystem::u8path(path), std::ios::binary);
   if (!f) return {};
   return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }

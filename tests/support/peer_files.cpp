@@ -1,10 +1,14 @@
 #include "peer_files.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -14,10 +18,14 @@
 #include "ogg_edit.h"
 #include "test_paths.h"
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace ogmtest {
 
+// Windows: RunCommand and TempDir are in process_win32.cpp.
+#ifndef _WIN32
 CommandResult RunCommand(const std::vector<std::string>& argv) {
   CommandResult result;
   if (argv.empty() || argv[0].empty()) return result;
@@ -82,10 +90,15 @@ TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
 }
+#endif
 
 namespace {
 
+#ifdef _WIN32
+bool Exists(const char* path) { return path[0] != '\0' && _access(path, 0) == 0; }
+#else
 bool Exists(const char* path) { return path[0] != '\0' && access(path, X_OK) == 0; }
+#endif
 
 // Runs ffmpeg with the given arguments writing out; out on success.
 std::string Ffmpeg(const std::vector<std::string>& args, const std::string& out) {
