@@ -3,6 +3,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -29,33 +32,76 @@ extern "C" void OnSignal(int signal) {
   _exit(128 + signal);
 }
 
+#ifdef _WIN32
+const int kSignals[] = {SIGINT, SIGTERM};
+#else
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-bool gCaught[3];  // which of them this run handles (an ignored one stays so)
+#endif
+constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
+bool gCaught[kSignalCount];  // which of them this run handles (an ignored one stays so)
+
+#ifdef _WIN32
+// Windows has no inode numbers in stat: a file is its volume and file index.
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = GetFileInformationByHandle(h, info) != 0;
+  CloseHandle(h);
+  return ok;
+}
+#endif
+
+// Moves the finished file into place, over an older one of that name.
+int Rename(const char* from, const char* to) {
+#ifdef _WIN32
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
+  errno = EACCES;
+  return -1;
+#else
+  return std::rename(from, to);
+#endif
+}
 
 }  // namespace
 
 bool SameFile(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  return FileIdentity(a, &ia) && FileIdentity(b, &ib) &&
+         ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+#else
   struct stat sa, sb;
   return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
+#endif
 }
 
 OutputFiles::OutputFiles() {
   gCount = 0;
+#ifdef _WIN32
+  for (int i = 0; i < kSignalCount; ++i) {
+    const auto old = signal(kSignals[i], OnSignal);
+    gCaught[i] = old != SIG_IGN;
+    if (!gCaught[i]) signal(kSignals[i], SIG_IGN);
+  }
+#else
   struct sigaction action = {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < kSignalCount; ++i) {
     struct sigaction old = {};
     sigaction(kSignals[i], nullptr, &old);
     gCaught[i] = old.sa_handler != SIG_IGN;
     if (gCaught[i]) sigaction(kSignals[i], &action, nullptr);
   }
+#endif
 }
 
 OutputFiles::~OutputFiles() {
   Discard();
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < kSignalCount; ++i)
     if (gCaught[i]) signal(kSignals[i], SIG_DFL);
 }
 
@@ -73,7 +119,7 @@ bool OutputFiles::Keep(std::string* error) {
   bool ok = true;
   for (int i = 0; i < gCount; ++i) {
     if (gTemp[i][0] == 0) continue;
-    if (std::rename(gTemp[i], gFinal[i]) != 0) {
+    if (Rename(gTemp[i], gFinal[i]) != 0) {
       *error = std::string(gFinal[i]) + ": " + std::strerror(errno);
       unlink(gTemp[i]);
       ok = false;
