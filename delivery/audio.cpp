@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "delivery/delivery.h"
@@ -307,6 +308,7 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
   }
   if (held > 0) vorbis_synthesis_read(&d.vorbisDsp, held);
   int32_t prevBytes = 0;
+  std::array<uint8_t, kAudioScratchBytes> current;  // the packet being looked at
   for (;;) {
     const int r = ogg_stream_packetout(&d.slots[1].streamState, &d.packet);
     if (r == 0) {
@@ -335,6 +337,17 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     // quarter of the one before.
     const int32_t duration =
         s.vorbisLastBlock > 0 ? static_cast<int32_t>((s.vorbisLastBlock + block) / 4) : 0;
+    // Placing the count may read pages on, and libogg may then move the
+    // bytes this packet points at: work on a copy from here on. A packet
+    // too large to copy is not used once pages may have been read.
+    ogg_packet packet = d.packet;
+    const bool mayReadOn = s.vorbisDecoded < 0 && d.packet.granulepos != -1 && d.packet.e_o_s == 0;
+    const bool copied = packet.bytes <= kAudioScratchBytes;
+    if (copied) {
+      std::memcpy(current.data(), packet.packet, static_cast<size_t>(packet.bytes));
+      packet.packet = current.data();
+    }
+    const bool usable = copied || !mayReadOn;
     TimeVorbisPacket(s, block, duration);
     if (s.vorbisDecoded >= s.vorbisStop && target >= s.vorbisStop) return 0;
     if (s.vorbisDecoded > target) {
@@ -349,7 +362,7 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
         prev.bytes = prevBytes;
         DecodePacket(d, prev);
       }
-      DecodePacket(d, d.packet);
+      if (usable) DecodePacket(d, packet);
       const int32_t available = DecoderHolds(d);
       const int64_t first = s.vorbisDecoded - available;
       if (target > first)
@@ -362,10 +375,9 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     // here): the one that holds the target needs it. A packet larger than
     // the scratch buffer (far beyond usual bitrates) is not kept; the
     // overlap before the target then starts from silence.
-    const long bytes = d.packet.bytes;
-    prevBytes = bytes <= kAudioScratchBytes ? static_cast<int32_t>(bytes) : 0;
+    prevBytes = copied ? static_cast<int32_t>(packet.bytes) : 0;
     if (prevBytes > 0)
-      std::memcpy(s.audioScratch.data(), d.packet.packet, static_cast<size_t>(bytes));
+      std::memcpy(s.audioScratch.data(), current.data(), static_cast<size_t>(prevBytes));
   }
 }
 
