@@ -471,10 +471,16 @@ int32_t ReadAudio(ReaderState& s, void* buffer, int32_t byteCount) {
   // Raw audio: the request is the buffer. Vorbis: a positive byteCount is
   // the buffer's size; no call writes more than kVorbisCallLimit.
   int32_t capacity = -1;
-  if (s.demux.headers[1] == nullptr) {
-    capacity = byteCount > 0 && byteCount < kVorbisCallLimit ? byteCount : kVorbisCallLimit;
-    const int32_t frameBytes = 2 * s.demux.vorbisInfo.channels;
-    if (byteCount > 0 && byteCount < frameBytes) return OGMDECAPS_FRAME_TOO_LARGE;
+  {
+    // The headers and the decoder's set-up belong to the open source: a
+    // close on another thread releases them, so they are read under the lock.
+    LockHold hold(s);
+    if (!hold.taken() || s.sourceOpen == 0) return 0;
+    if (s.demux.headers[1] == nullptr) {
+      capacity = byteCount > 0 && byteCount < kVorbisCallLimit ? byteCount : kVorbisCallLimit;
+      const int32_t frameBytes = 2 * s.demux.vorbisInfo.channels;
+      if (byteCount > 0 && byteCount < frameBytes) return OGMDECAPS_FRAME_TOO_LARGE;
+    }
   }
   return DeliverAudio(s, static_cast<uint8_t*>(buffer), byteCount, capacity, -1, true);
 }
