@@ -49,7 +49,7 @@ bool Pump::Run(bool wantAudio, int64_t maxFrames) {
     bool takeVideo;
     if (stats_.videoEnded) {
       takeVideo = false;
-    } else if (stats_.audioEnded) {
+    } else if (stats_.audioEnded || !wantAudio) {
       takeVideo = true;
     } else if (audio_.bytesPerSecond > 0 && fps > 0) {
       takeVideo = stats_.frames / fps <= stats_.audioBytes / audio_.bytesPerSecond;

@@ -1,7 +1,8 @@
 // Pulls a source's video frames and audio in one thread, in time order, the
-// way a player's two pulls would interleave. Both streams are always read:
-// the reader parks packets of the stream nobody asks for in memory, so a
-// host that wants only the video still takes (and drops) the audio.
+// way a player's two pulls would interleave. A host that wants only the
+// video leaves the audio unread: the reader keeps a bounded backlog of a
+// stream nobody reads and drops the rest, so reading (and decoding) audio
+// only to throw it away would cost time and save nothing.
 #ifndef OGMDECAPS_TOOLS_PUMP_H
 #define OGMDECAPS_TOOLS_PUMP_H
 
@@ -67,7 +68,8 @@ class Pump {
   std::function<bool(const uint8_t* data, size_t size)> onAudio;
   // Called after each step with the reader's progress in percent.
   std::function<void(double percent)> onProgress;
-  // Runs until the video ends (and, when wantAudio, the audio too), a read
+  // Runs until the video ends (and, when wantAudio, the audio too; without
+  // it the audio is not read at all), a read
   // of the source fails, maxFrames frames were taken (-1: no limit) or a
   // handler said stop. Returns false when a handler stopped it.
   bool Run(bool wantAudio, int64_t maxFrames = -1);

@@ -168,6 +168,7 @@ TEST(PumpOrder, StreamsAreTakenInTimeOrder) {
   Pump limited(second, false);
   EXPECT_TRUE(limited.Run(false, 7));
   EXPECT_EQ(limited.stats().frames, 7);
+  EXPECT_EQ(again.audioCalls, 0);  // the video alone: the audio is left unread
   Pump stopped(second, false);
   stopped.onVideo = [](const uint8_t*, size_t) { return false; };
   EXPECT_FALSE(stopped.Run(false));
