@@ -140,6 +140,25 @@ TEST_F(TakeFrameTest, HeaderPacketRestartsTimingAtZero) {
   EXPECT_EQ(slot_.lastGranule, 1);
 }
 
+// A stream that does not start at 0: the first packets after the headers
+// are timed back from their page's granule, not from the headers' 0.
+TEST_F(TakeFrameTest, FirstPacketsTimedBackFromTheirPage) {
+  Page({ogmtest::DirectVideoHeader("XVID", 400000, 8, 8)}, 0);
+  Page({ogmtest::CommentPacket("v", {})}, 0);
+  Page({ogmtest::FramePacket(true, {'a'}), ogmtest::FramePacket(false, {'b'}),
+        ogmtest::FramePacket(false, {'c'})},
+       1002);
+  Page({ogmtest::FramePacket(false, {'d'})}, -1);
+  Frame f;
+  EXPECT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_HEADER_PACKET);
+  EXPECT_EQ(TakeFrame(slot_, header_, &f), DECAPS_ERR_HEADER_PACKET);
+  for (int64_t g : {1000, 1001, 1002, 1003}) {
+    ASSERT_EQ(TakeFrame(slot_, header_, &f), kPacket) << g;
+    EXPECT_EQ(slot_.lastGranule, g);
+    EXPECT_EQ(f.time, g * 400000);
+  }
+}
+
 TEST_F(TakeFrameTest, GapBreaksTheChainOnce) {
   const Bytes p = ogmtest::FramePacket(false, {'p'});
   Page({p}, 5);
