@@ -290,6 +290,29 @@ PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t c
   return kPassGoOn;
 }
 
+// A copy of one Vorbis packet: in the fixed part up to its size, on the
+// heap beyond (packets that large come only with many channels at high
+// quality). size is 0 when nothing is kept.
+struct KeptPacket {
+  HeldBuffer<kAudioScratchBytes> bytes;
+  int32_t size = 0;
+
+  KeptPacket() = default;
+  KeptPacket(const KeptPacket&) = delete;
+  KeptPacket& operator=(const KeptPacket&) = delete;
+  ~KeptPacket() { bytes.Release(0); }
+
+  bool Keep(const ogg_packet& p) {
+    size = 0;
+    if (p.bytes <= 0 || p.bytes > INT32_MAX) return false;
+    uint8_t* to = bytes.Reserve(static_cast<int32_t>(p.bytes), 0);
+    if (to == nullptr) return false;
+    std::memcpy(to, p.packet, static_cast<size_t>(p.bytes));
+    size = static_cast<int32_t>(p.bytes);
+    return true;
+  }
+};
+
 }  // namespace
 
 int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
@@ -307,8 +330,12 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     }
   }
   if (held > 0) vorbis_synthesis_read(&d.vorbisDsp, held);
-  int32_t prevBytes = 0;
-  std::array<uint8_t, kAudioScratchBytes> current;  // the packet being looked at
+  // The packet being looked at and the one before it. Placing the count
+  // may read pages on, and libogg may then move the bytes a packet points
+  // at, so both are copies.
+  KeptPacket kept[2];
+  KeptPacket* current = &kept[0];
+  KeptPacket* previous = &kept[1];
   for (;;) {
     const int r = ogg_stream_packetout(&d.slots[1].streamState, &d.packet);
     if (r == 0) {
@@ -320,7 +347,7 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
       // A gap: the count breaks off.
       s.vorbisDecoded = -1;
       s.vorbisLastBlock = 0;
-      prevBytes = 0;
+      previous->size = 0;
       continue;
     }
     const long block = vorbis_packet_blocksize(&d.vorbisInfo, &d.packet);
@@ -329,7 +356,7 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
         s.vorbisDecoded = 0;  // a header packet: the samples count from 0
         s.vorbisStop = INT64_MAX;
         s.vorbisLastBlock = 0;
-        prevBytes = 0;
+        previous->size = 0;
       }
       continue;
     }
@@ -337,16 +364,12 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     // quarter of the one before.
     const int32_t duration =
         s.vorbisLastBlock > 0 ? static_cast<int32_t>((s.vorbisLastBlock + block) / 4) : 0;
-    // Placing the count may read pages on, and libogg may then move the
-    // bytes this packet points at: work on a copy from here on. A packet
-    // too large to copy is not used once pages may have been read.
     ogg_packet packet = d.packet;
+    // Without memory for a copy, the packet is used only while no page can
+    // have been read after it.
     const bool mayReadOn = s.vorbisDecoded < 0 && d.packet.granulepos != -1 && d.packet.e_o_s == 0;
-    const bool copied = packet.bytes <= kAudioScratchBytes;
-    if (copied) {
-      std::memcpy(current.data(), packet.packet, static_cast<size_t>(packet.bytes));
-      packet.packet = current.data();
-    }
+    const bool copied = current->Keep(packet);
+    if (copied) packet.packet = current->bytes.data();
     const bool usable = copied || !mayReadOn;
     TimeVorbisPacket(s, block, duration);
     if (s.vorbisDecoded >= s.vorbisStop && target >= s.vorbisStop) return 0;
@@ -356,10 +379,10 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
       // it, which rebuilds the overlap exactly as a continuous decode has
       // it, and drop the samples before the target.
       vorbis_synthesis_restart(&d.vorbisDsp);
-      if (prevBytes > 0) {
+      if (previous->size > 0) {
         ogg_packet prev = {};
-        prev.packet = s.audioScratch.data();
-        prev.bytes = prevBytes;
+        prev.packet = previous->bytes.data();
+        prev.bytes = previous->size;
         DecodePacket(d, prev);
       }
       if (usable) DecodePacket(d, packet);
@@ -371,13 +394,9 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
       UpdateAudioPosition(s);
       return 1;
     }
-    // Keep this packet in the scratch buffer (nothing is decoded into it
-    // here): the one that holds the target needs it. A packet larger than
-    // the scratch buffer (far beyond usual bitrates) is not kept; the
-    // overlap before the target then starts from silence.
-    prevBytes = copied ? static_cast<int32_t>(packet.bytes) : 0;
-    if (prevBytes > 0)
-      std::memcpy(s.audioScratch.data(), current.data(), static_cast<size_t>(prevBytes));
+    // This packet is the one before the next: the one that holds the
+    // target needs it.
+    std::swap(current, previous);
   }
 }
 

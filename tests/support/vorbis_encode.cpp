@@ -3,7 +3,7 @@
 // the reader's Tremor define the same symbols.
 //
 //   ogm_vorbis_encode [--rate HZ] [--channels N] [--seconds S] [--quality Q]
-//                     [--signal sine|chirp|silence] [--serial N]
+//                     [--signal sine|chirp|noise|silence] [--serial N]
 //                     [--packets-per-page N] [--pcm-out FILE] OUT.ogg
 #include <vorbis/vorbisenc.h>
 
@@ -19,7 +19,7 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: ogm_vorbis_encode [--rate HZ] [--channels N] [--seconds S] [--quality Q]\n"
-               "       [--signal sine|chirp|silence] [--serial N] [--packets-per-page N]\n"
+               "       [--signal sine|chirp|noise|silence] [--serial N] [--packets-per-page N]\n"
                "       [--pcm-out FILE] OUT.ogg\n");
   return 2;
 }
@@ -70,8 +70,9 @@ int main(int argc, char** argv) {
     else
       return Usage();
   }
-  if (!outPath || rate <= 0 || channels < 1 || channels > 8 || seconds < 0) return Usage();
-  if (signal != "sine" && signal != "chirp" && signal != "silence") return Usage();
+  if (!outPath || rate <= 0 || channels < 1 || channels > 255 || seconds < 0) return Usage();
+  if (signal != "sine" && signal != "chirp" && signal != "noise" && signal != "silence")
+    return Usage();
 
   FILE* out = std::fopen(outPath, "wb");
   if (!out) {
@@ -113,6 +114,7 @@ int main(int argc, char** argv) {
   long done = 0;
   long packetsOnPage = 0;
   bool eos = false;
+  uint32_t noise = 1;  // the same noise on every run
   while (ok && !eos) {
     const long n = std::min(chunk, total - done);
     if (n <= 0) {
@@ -127,6 +129,10 @@ int main(int argc, char** argv) {
             v = 0.5 * std::sin(2 * M_PI * (440.0 + 110.0 * c) * t);
           else if (signal == "chirp")
             v = 0.5 * std::sin(2 * M_PI * (100.0 + 400.0 * t) * t);
+          else if (signal == "noise")
+            v = 0.5 *
+                (static_cast<double>((noise = noise * 1664525u + 1013904223u) >> 8) / (1 << 23) -
+                 1.0);
           buf[c][i] = static_cast<float>(v);
           if (pcm) {
             const int16_t s = static_cast<int16_t>(std::lrint(v * 32767.0));
