@@ -6,7 +6,11 @@
 //       [--large-every N] [--large-bytes B] [--frames-per-page N]
 //       [--mp3-like | --vorbis | --vorbis-file F.ogg] [--vorbis-quality Q]
 //       [--vorbis-rate HZ] [--vorbis-channels N] [--ogmmerge-order]
-//       [--chapters N] [--legacy] [--audio-first] [--no-eos] OUT.ogm
+//       [--chapters N] [--legacy] [--audio-first] [--no-eos]
+//       [--empty-audio-pages N] OUT.ogm
+//
+// --empty-audio-pages N: the audio stream is N pages of 255 empty packets
+// between frames 1 and 2 (the audio options are then not used).
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,7 +29,8 @@ int Usage() {
       "  [--size WxH] [--fourcc CODE] [--min-frame B] [--max-frame B] [--large-every N]\n"
       "  [--large-bytes B] [--frames-per-page N] [--mp3-like | --vorbis | --vorbis-file F]\n"
       "  [--vorbis-quality Q] [--vorbis-rate HZ] [--vorbis-channels N] [--ogmmerge-order]\n"
-      "  [--chapters N] [--legacy] [--audio-first] [--no-eos] OUT.ogm\n");
+      "  [--chapters N] [--legacy] [--audio-first] [--no-eos] [--empty-audio-pages N]\n"
+      "  OUT.ogm\n");
   return 2;
 }
 
@@ -37,6 +42,7 @@ int main(int argc, char** argv) {
   double seconds = -1;
   int largeEvery = 0;
   int chapters = 0;
+  int emptyAudioPages = 0;
   bool encodeVorbis = false;
   double vorbisQuality = 0.0;
   int vorbisRate = 44100;
@@ -87,6 +93,8 @@ int main(int argc, char** argv) {
       o.audioFirst = true;
     else if (a == "--no-eos")
       o.eos = false;
+    else if (a == "--empty-audio-pages" && v)
+      emptyAudioPages = std::atoi(take());
     else if (a[0] != '-' && !out)
       out = argv[i];
     else
@@ -103,6 +111,16 @@ int main(int argc, char** argv) {
     o.chapters.push_back(
         {static_cast<int64_t>(length * 1000 * c / chapters), "Chapter " + std::to_string(c + 1)});
 
+  if (emptyAudioPages > 0) {
+    const Bytes file = MakeEmptyAudioPagesOgm(o, emptyAudioPages);
+    if (!WriteBytes(out, file)) {
+      std::perror(out);
+      return 1;
+    }
+    std::printf("%s: %zu bytes, %d frames, %d empty audio pages\n", out, file.size(), o.frames,
+                emptyAudioPages);
+    return 0;
+  }
   TempDir tmp("ogmfix");
   if (encodeVorbis) {
     o.audio = AudioKind::kVorbis;

@@ -185,4 +185,31 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
   return r;
 }
 
+Bytes MakeEmptyAudioPagesOgm(const SimpleOgmOptions& o, int audioPages) {
+  OgmWriter w;
+  const int v = w.AddStream(0);
+  // The audio pages are built by hand: BuildPage is far quicker than
+  // 255 packets a page through libogg.
+  PageFields audio;
+  audio.serial = 1;
+  auto audioPage = [&](std::vector<Bytes> packets, int64_t granule) {
+    audio.bos = audio.sequence == 0;
+    audio.granule = granule;
+    audio.packets = std::move(packets);
+    w.RawBytes(BuildPage(audio));
+    ++audio.sequence;
+  };
+  w.Packet(v, DirectVideoHeader(o.fourcc, o.timeUnit, o.width, o.height), 0, kFlushPage);
+  audioPage({DirectAudioHeader("0055", 44100, 2, 16000)}, 0);
+  w.Packet(v, CommentPacket(o.vendor, {}), 0, kFlushPage);
+  audioPage({CommentPacket(o.vendor, {})}, 0);
+  for (int i = 0; i < o.frames; ++i) {
+    w.Packet(v, FramePacket(IsKeyframe(o, i), FramePayload(o, i)), i,
+             i + 1 == o.frames ? kEndOfStream : kFlushPage);
+    for (int page = 0; i == 1 && page < audioPages; ++page)
+      audioPage(std::vector<Bytes>(255), page);
+  }
+  return w.Finish();
+}
+
 }  // namespace ogmtest

@@ -101,6 +101,12 @@ Bytes RawAudio(uint64_t offset, size_t count);
 // read.
 SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& opts);
 
+// opts.frames video frames (payloads and keyframes as above, a page each)
+// and an MP3-like audio stream of nothing but audioPages pages of 255 empty
+// packets (no body bytes), all between frames 1 and 2: the shape that grows
+// libogg's lacing tables, not its page bodies. Other options are not used.
+Bytes MakeEmptyAudioPagesOgm(const SimpleOgmOptions& opts, int audioPages);
+
 }  // namespace ogmtest
 
 #endif
