@@ -1,15 +1,24 @@
 // Memory: peak RSS of playing a file through the public API (a video thread
 // and an audio thread, each kept within a second of the other), of reading
 // the video only and the audio only (the other stream's pages then pile up
-// in the reader), and of an open alone, beside ffmpeg's stream copy.
+// in the reader), and of an open alone, beside ffmpeg's stream copy; and
+// the peak heap and RSS of reading the video alone beside a bare libogg
+// loop that takes the same video frames out of the file.
 //
 //   ogm_bench_play --file F.ogm --label L --peak-rss
+//   ogm_bench_play --file F.ogm --label L --heap   (the last two rows only)
 //   ogm_bench_play --file F.ogm --mode play|video|audio|open
 //       (one run; peak RSS is taken by the parent from wait4, the figure
 //        /usr/bin/time -v reports as its maximum resident set size)
 //   ogm_bench_play --file F.ogm --mode allocs|allocs-video
 //       (heap allocations after a 12 s warm-up, to the end of the file)
+//   ogm_bench_play --file F.ogm --mode heap-video|heap-ogg
+//       (peak heap held beyond what the host had before the open)
+#include <fcntl.h>
+#include <malloc.h>
+#include <ogg/ogg.h>
 #include <ogmdecaps/ogmdecaps.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -26,32 +35,51 @@
 
 using namespace bench;
 
-// Allocation count: the executable's malloc family comes first in symbol
-// lookup, so the library, libogg, Tremor and the plug-in allocate through it.
+// Allocation count and heap in use: the executable's malloc family comes
+// first in symbol lookup, so the library, libogg, Tremor and the plug-in
+// allocate through it. The heap is counted in usable bytes, from the start.
 namespace {
 std::atomic<bool> gCounting{false};
 std::atomic<long> gAllocations{0};
+std::atomic<long> gHeap{0}, gPeakHeap{0};
+
+void* Counted(void* p) {
+  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
+  if (p == nullptr) return p;
+  const long now = gHeap += static_cast<long>(malloc_usable_size(p));
+  long peak = gPeakHeap.load(std::memory_order_relaxed);
+  while (now > peak && !gPeakHeap.compare_exchange_weak(peak, now)) {
+  }
+  return p;
+}
+void Uncount(void* p) {
+  if (p != nullptr) gHeap -= static_cast<long>(malloc_usable_size(p));
+}
 }  // namespace
 extern "C" {
 void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);
 void* __libc_realloc(void*, size_t);
 void* __libc_memalign(size_t, size_t);
-void* malloc(size_t n) {
-  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
-  return __libc_malloc(n);
-}
-void* calloc(size_t count, size_t n) {
-  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
-  return __libc_calloc(count, n);
-}
+void __libc_free(void*);
+void* malloc(size_t n) { return Counted(__libc_malloc(n)); }
+void* calloc(size_t count, size_t n) { return Counted(__libc_calloc(count, n)); }
 void* realloc(void* p, size_t n) {
-  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
-  return __libc_realloc(p, n);
+  // Counted as a free and an allocation (the block may move or grow).
+  const long old = p != nullptr ? static_cast<long>(malloc_usable_size(p)) : 0;
+  void* q = __libc_realloc(p, n);
+  if (q == nullptr && n > 0) return q;  // p is still held
+  gHeap -= old;
+  return Counted(q);
 }
+void free(void* p) {
+  Uncount(p);
+  __libc_free(p);
+}
+void* memalign(size_t alignment, size_t n) { return Counted(__libc_memalign(alignment, n)); }
+void* aligned_alloc(size_t alignment, size_t n) { return Counted(__libc_memalign(alignment, n)); }
 int posix_memalign(void** out, size_t alignment, size_t n) {
-  if (gCounting.load(std::memory_order_relaxed)) ++gAllocations;
-  void* p = __libc_memalign(alignment, n);
+  void* p = Counted(__libc_memalign(alignment, n));
   if (p == nullptr) return 12;  // ENOMEM
   *out = p;
   return 0;
@@ -110,7 +138,85 @@ void AudioThread(const StreamInfo& info, int64_t* bytes) {
   gAudioDone = true;
 }
 
+// The peak heap from now on beyond what is held now.
+long StartHeapPeak() {
+  const long now = gHeap.load();
+  gPeakHeap = now;
+  return now;
+}
+
+// Video alone through the public API: frames, and the peak heap the reader
+// held beyond the host's buffer (allocated before the open).
+int HeapVideo(const std::string& file) {
+  std::unique_ptr<uint8_t[]> frame(HostBuffer(kVideoBufferBytes));
+  const std::u16string name = Utf16(file);
+  const long before = StartHeapPeak();
+  void* p = nullptr;
+  if (AVIDecaps_Open(name.c_str(), 0, 0, &p) != 1) return 1;
+  long frames = 0;
+  while (AVIDecaps_NextVideoFrame(frame.get(), 0) >= 0) ++frames;
+  const long peak = gPeakHeap.load() - before;
+  AVIDecaps_Close();
+  std::printf("%ld %ld\n", frames, peak);
+  return 0;
+}
+
+// The floor: a bare libogg loop over the same file (4096-byte reads, as the
+// reader's), the first stream's pages only, its data packets counted as
+// frames (header packets have bit 0 of their first byte set).
+int HeapOgg(const std::string& file) {
+  const int fd = open(file.c_str(), O_RDONLY);
+  if (fd < 0) return 1;
+  const long before = StartHeapPeak();
+  ogg_sync_state sync;
+  ogg_stream_state video;
+  ogg_sync_init(&sync);
+  bool bound = false;
+  long frames = 0;
+  ogg_page page;
+  ogg_packet packet;
+  for (;;) {
+    char* area = ogg_sync_buffer(&sync, 4096);
+    const ssize_t got = read(fd, area, 4096);
+    if (got <= 0) break;
+    ogg_sync_wrote(&sync, got);
+    while (ogg_sync_pageout(&sync, &page) > 0) {
+      if (!bound) {
+        ogg_stream_init(&video, ogg_page_serialno(&page));
+        bound = true;
+      }
+      if (ogg_stream_pagein(&video, &page) != 0) continue;  // another stream's page
+      while (ogg_stream_packetout(&video, &packet) > 0)
+        if (packet.bytes > 0 && (packet.packet[0] & 1) == 0) ++frames;
+    }
+  }
+  const long peak = gPeakHeap.load() - before;
+  if (bound) ogg_stream_clear(&video);
+  ogg_sync_clear(&sync);
+  close(fd);
+  std::printf("%ld %ld\n", frames, peak);
+  return 0;
+}
+
+// Rows of the peak heap and RSS of video-only reading, ours and the floor.
+void HeapRows(const std::string& file, const std::string& label) {
+  for (const char* m : {"heap-video", "heap-ogg"}) {
+    const ChildResult r = RunChild({SelfExe(), "--file", file, "--mode", m}, true);
+    long frames = 0, peak = 0;
+    std::sscanf(r.out.c_str(), "%ld %ld", &frames, &peak);
+    const bool ours = std::string(m) == "heap-video";
+    Row("memory", (ours ? "ours, " : "bare libogg loop, ") + label + ", video only",
+        Fmt("%s peak heap", Bytes(static_cast<double>(peak)).c_str()),
+        Fmt("%.1f MB peak RSS", r.maxRssKb / 1024.0), Fmt("%ld frames", frames),
+        r.exitCode != 0 ? "FAILED"
+        : ours          ? "heap beyond the host's buffers"
+                        : "");
+  }
+}
+
 int RunMode(const std::string& file, const std::string& mode) {
+  if (mode == "heap-video") return HeapVideo(file);
+  if (mode == "heap-ogg") return HeapOgg(file);
   const std::u16string name = Utf16(file);
   void* p = nullptr;
   if (AVIDecaps_Open(name.c_str(), 0, 0, &p) != 1) return 1;
@@ -142,11 +248,17 @@ int main(int argc, char** argv) {
   const std::string file = Arg(argc, argv, "--file");
   const std::string mode = Arg(argc, argv, "--mode");
   if (file.empty()) {
-    std::fprintf(stderr, "usage: ogm_bench_play --file F.ogm (--label L --peak-rss | --mode M)\n");
+    std::fprintf(
+        stderr,
+        "usage: ogm_bench_play --file F.ogm (--label L (--peak-rss | --heap) | --mode M)\n");
     return 2;
   }
   if (!mode.empty()) return RunMode(file, mode);
   const std::string label = Arg(argc, argv, "--label", "file");
+  if (Flag(argc, argv, "--heap")) {
+    HeapRows(file, label);
+    return 0;
+  }
   struct Case {
     const char* mode;
     const char* subject;
@@ -174,6 +286,7 @@ int main(int argc, char** argv) {
         Fmt("%.4f per call", allocations / double(std::max(1L, video + audio))),
         r.exitCode == 0 ? "after a 12 s warm-up, to the end" : "FAILED");
   }
+  HeapRows(file, label);
   const ChildResult ff = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i",
                                    file, "-map", "0", "-c", "copy", "-f", "null", "-"});
   Row("memory", "ffmpeg -c copy, " + label, Fmt("%.1f MB peak RSS", ff.maxRssKb / 1024.0),
