@@ -4,7 +4,8 @@
  *   reader_bench LIB FILE read        every video frame and all the audio,
  *                                     the audio read along with the video
  *   reader_bench LIB FILE percent N   N percent seeks, each followed by
- *                                     taking the keyframe it reached
+ *                                     taking the keyframe it reached and
+ *                                     the first audio, as a player does
  *   reader_bench LIB FILE chapter N   N chapter seeks, the same way
  *
  * Instruction counts come from running it under qemu-arm with the
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
     printf("frames %ld video %lld audio %lld\n", frames, videoBytes, audioBytes);
   } else if (strcmp(mode, "percent") == 0 || strcmp(mode, "chapter") == 0) {
     const int chapters = info->chapterCount;
+    const int chunk = info->audioFormat == 0 ? kAudioBuffer : kRawChunk;
     int k;
     for (k = 0; k < count; ++k) {
       if (mode[0] == 'p') {
@@ -98,8 +100,10 @@ int main(int argc, char** argv) {
         r.seekChapter(k % chapters);
       }
       if (r.nextVideoFrame(video, 0) >= 0) ++frames;
+      const int a = r.readAudio(audio, chunk);
+      audioBytes += a > 0 ? a : 0;
     }
-    printf("seeks %d keyframes %ld\n", count, frames);
+    printf("seeks %d keyframes %ld audio %lld\n", count, frames, audioBytes);
   } else {
     fprintf(stderr, "reader_bench: unknown mode %s\n", mode);
     return 2;

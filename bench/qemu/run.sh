@@ -12,7 +12,8 @@
 #   demux   (a) every video frame and all MP3 audio, per MB of file
 #   vorbis  (b) Vorbis delivered as 16-bit PCM, per second of audio
 #   seek    (c) a percent seek / a chapter seek plus taking the keyframe
-#               reached, per seek
+#               reached and the first audio, per seek, with MP3-like audio
+#               and with Vorbis
 # Instruction counts are deterministic: one run of each is enough.
 #
 # Builds on scripts/test-armel (the armel root and out/armel); works in
@@ -44,7 +45,8 @@ $TRIPLET-gcc "${cflags[@]}" -o "$OUT/ffmpeg_vorbis" bench/qemu/ffmpeg_vorbis.c "
 echo "== files" >&2
 # (a): 640x480 MPEG-4 at 1 Mbit/s with 128 kbit/s MP3, from ffmpeg and
 # ogmmerge. (b): a small picture beside 44.1 kHz stereo Vorbis. (c): the
-# test writer's file (ogm_make_fixture) with MP3-like audio and chapters.
+# test writer's files (ogm_make_fixture) with chapters, MP3-like audio or
+# Vorbis.
 make_ogm() {  # NAME SECONDS SIZE VIDEOBITRATE AUDIOCODEC
   local name=$1 seconds=$2 size=$3 vrate=$4 acodec=$5 dir=$OUT/files
   [ -s "$dir/$name.ogm" ] && return
@@ -65,6 +67,9 @@ make_ogm vorbis-30 30 64x48 20k vorbis
 [ -s "$OUT/files/seek.ogm" ] ||
   out/build/bin/ogm_make_fixture --seconds 120 --fps 25 --gop 125 --size 640x480 \
     --mp3-like --chapters 12 "$OUT/files/seek.ogm" >/dev/null
+[ -s "$OUT/files/seek-vorbis.ogm" ] ||
+  out/build/bin/ogm_make_fixture --seconds 120 --fps 25 --gop 125 --size 640x480 \
+    --vorbis --chapters 12 "$OUT/files/seek-vorbis.ogm" >/dev/null
 
 # count PROGRAM ARGS... -> guest instructions. The CPU is qemu's ARM946
 # (ARMv5TE and no VFP; qemu's arm926 has VFP): libraries that pick VFP or
@@ -102,6 +107,11 @@ seeks=40
 seek0=$(count "$OUT/reader_bench" "$LIB" "$F/seek.ogm" percent 0)
 percent_reader=$(slope "$(count "$OUT/reader_bench" "$LIB" "$F/seek.ogm" percent $seeks)" "$seek0" $seeks)
 chapter_reader=$(slope "$(count "$OUT/reader_bench" "$LIB" "$F/seek.ogm" chapter $seeks)" "$seek0" $seeks)
+vseek0=$(count "$OUT/reader_bench" "$LIB" "$F/seek-vorbis.ogm" percent 0)
+vpercent_reader=$(slope "$(count "$OUT/reader_bench" "$LIB" "$F/seek-vorbis.ogm" percent $seeks)" \
+                        "$vseek0" $seeks)
+vchapter_reader=$(slope "$(count "$OUT/reader_bench" "$LIB" "$F/seek-vorbis.ogm" chapter $seeks)" \
+                        "$vseek0" $seeks)
 seek_floor=$(slope "$(count "$OUT/ogg_floor" "$F/seek.ogm" seek $seeks)" \
                    "$(count "$OUT/ogg_floor" "$F/seek.ogm" seek 0)" $seeks)
 
@@ -110,12 +120,14 @@ printf '%-34s %10s %10s %8s %10s\n' "(a) video + MP3, per MB of file" "$demux_re
   "$(ratio "$demux_reader" "$demux_floor")" "-"
 printf '%-34s %10s %10s %8s %10s\n' "(b) Vorbis as PCM, per audio s" "$vorbis_reader" "$vorbis_floor" \
   "$(ratio "$vorbis_reader" "$vorbis_floor")" "$vorbis_ffmpeg"
-printf '%-34s %10s %10s %8s %10s\n' "(c) percent seek, per seek" "$percent_reader" "$seek_floor" \
+printf '%-34s %10s %10s %8s %10s\n' "(c) percent seek, MP3, per seek" "$percent_reader" "$seek_floor" \
   "$(ratio "$percent_reader" "$seek_floor")" "-"
-printf '%-34s %10s %10s %8s %10s\n' "(c) chapter seek, per seek" "$chapter_reader" "$seek_floor" \
+printf '%-34s %10s %10s %8s %10s\n' "(c) chapter seek, MP3, per seek" "$chapter_reader" "$seek_floor" \
   "$(ratio "$chapter_reader" "$seek_floor")" "-"
+printf '%-34s %10s %10s %8s %10s\n' "(c) percent seek, Vorbis, per seek" "$vpercent_reader" "-" "-" "-"
+printf '%-34s %10s %10s %8s %10s\n' "(c) chapter seek, Vorbis, per seek" "$vchapter_reader" "-" "-" "-"
 printf '\nfloors: (a) bare libogg demux loop copying payloads; (b) bare Tremor decode to s16;\n'
 printf '(c) bare libogg: jump to the byte offset, copy the next video keyframe\n'
-printf '    (120 s, keyframe every 5 s, 12 chapters).\n'
+printf '    (120 s, keyframe every 5 s, 12 chapters; the MP3 file).\n'
 printf 'ffmpeg: libavcodec Vorbis decoder + float to s16, same stream. %s MB, %s s of audio, %d seeks.\n' \
   "$(awk -v m="$mb" 'BEGIN {printf "%.2f", m}')" "$secs" $seeks

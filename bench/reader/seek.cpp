@@ -1,20 +1,31 @@
-// Seek: bytes read and milliseconds per seek over 100 percent seeks (fixed
-// seed) and every chapter seek, beside ffmpeg -ss at the same positions; for
-// Vorbis also the audio each seek decodes and drops, and (with valgrind)
-// instructions per seek.
+// Seek: 95 percent seeks (1..95 % of the file) and every chapter seek, each
+// as a player makes it (the seek, the keyframe it reached, the first audio),
+// beside ffmpeg -ss at the same times and a bare libogg + Tremor loop doing
+// the least a reader must: jump to the byte offset, find the next video
+// keyframe, decode audio from there up to the first PCM (raw audio: take the
+// next audio packet). Per seek: bytes read, milliseconds and (valgrind)
+// instructions. Also how many percent seeks land on the first keyframe whose
+// page starts at or after the offset the percent maps to, and the A/V offset
+// after each seek: where the first audio handed out lies against the time of
+// the keyframe, found in a clean decode of the whole track (Vorbis: the PCM;
+// MP3: the frame the bytes begin).
 //
-//   ogm_bench_seek --file F.ogm --label L [--ffmpeg-seeks K] [--count 100]
-//                  [--seed S] [--callgrind-seeks N]
-//   ogm_bench_seek --child --file F.ogm --count N [--chapters] [--seed S]
+//   ogm_bench_seek --file F.ogm --label L [--ffmpeg-seeks K] [--callgrind-seeks N]
+//   ogm_bench_seek --child ours|bare|chapters --file F.ogm --count N
 //       (N seeks and nothing else, for callgrind)
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <ogg/ogg.h>
 #include <ogmdecaps/ogmdecaps.h>
+#include <tremor/ivorbiscodec.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -30,8 +41,8 @@ bool gCount = false;
 long long gSamples = 0;
 }  // namespace
 
-extern "C" int vorbis_synthesis_read(void* dsp, int samples) {
-  using Fn = int (*)(void*, int);
+extern "C" int vorbis_synthesis_read(vorbis_dsp_state* dsp, int samples) {
+  using Fn = int (*)(vorbis_dsp_state*, int);
   static Fn next = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "vorbis_synthesis_read"));
   if (gCount && samples > 0) gSamples += samples;
   return next ? next(dsp, samples) : -1;
@@ -39,11 +50,21 @@ extern "C" int vorbis_synthesis_read(void* dsp, int samples) {
 
 namespace {
 
-std::vector<int> Percents(int count, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> pick(1, 99);
+constexpr int kPercentSeeks = 95;
+constexpr int32_t kFrameBytes = 8 << 20;
+constexpr int32_t kAudioBytes = 1 << 17;
+constexpr int32_t kRawRequest = 4096;
+
+std::vector<int> Percents() {
   std::vector<int> v;
-  for (int i = 0; i < count; ++i) v.push_back(pick(rng));
+  for (int p = 1; p <= kPercentSeeks; ++p) v.push_back(p);
+  return v;
+}
+
+// count of the percent seeks, spread evenly, for the callgrind runs.
+std::vector<int> SomePercents(int count) {
+  std::vector<int> v;
+  for (int i = 0; i < count; ++i) v.push_back(1 + (2 * i + 1) * kPercentSeeks / (2 * count));
   return v;
 }
 
@@ -99,112 +120,505 @@ int FirstKeyframeAfter(const std::vector<VideoPacket>& index, int64_t offset) {
   return -1;
 }
 
-struct Seek {
-  double ms = 0;
-  double cpuMs = 0;
-  double bytes = 0;
-  double decodedSeconds = 0;
-  int frame = 0;  // where it landed
+// --- the bare loop -----------------------------------------------------------
+
+inline int16_t Clip(ogg_int32_t v) {
+  const int32_t x = v >> 9;
+  return static_cast<int16_t>(x > 32767 ? 32767 : (x < -32768 ? -32768 : x));
+}
+
+// An OGM file read with libogg alone (and Tremor for Vorbis audio): the
+// stream headers are taken at Open, as a reader takes them at its open.
+struct Bare {
+  int fd = -1;
+  int64_t bytes = 0;  // read so far
+  ogg_sync_state sync;
+  ogg_stream_state video, audio;
+  int videoSerial = -1, audioSerial = -1;
+  bool vorbis = false, dspReady = false;
+  int headers = 0;
+  vorbis_info vi;
+  vorbis_comment vc;
+  vorbis_dsp_state vd;
+  vorbis_block vb;
+  std::vector<int16_t> pcm;      // decoded PCM, interleaved
+  std::vector<uint8_t> payload;  // copied packet payloads
+
+  Bare() {
+    ogg_sync_init(&sync);
+    vorbis_info_init(&vi);
+    vorbis_comment_init(&vc);
+  }
+  ~Bare() {
+    if (dspReady) {
+      vorbis_block_clear(&vb);
+      vorbis_dsp_clear(&vd);
+    }
+    vorbis_comment_clear(&vc);
+    vorbis_info_clear(&vi);
+    if (videoSerial >= 0) ogg_stream_clear(&video);
+    if (audioSerial >= 0) ogg_stream_clear(&audio);
+    ogg_sync_clear(&sync);
+    if (fd >= 0) close(fd);
+  }
+
+  bool NextPage(ogg_page* page) {
+    for (;;) {
+      const int r = ogg_sync_pageout(&sync, page);
+      if (r > 0) return true;
+      if (r < 0) continue;  // bytes before the next page, skipped
+      char* area = ogg_sync_buffer(&sync, 4096);
+      const ssize_t got = read(fd, area, 4096);
+      if (got <= 0) return false;
+      ogg_sync_wrote(&sync, got);
+      bytes += got;
+    }
+  }
+
+  // The page of the audio stream, the next one of it.
+  bool NextAudioPage() {
+    ogg_page page;
+    do {
+      if (!NextPage(&page)) return false;
+    } while (ogg_page_serialno(&page) != audioSerial);
+    ogg_stream_pagein(&audio, &page);
+    return true;
+  }
+
+  bool Open(const std::string& path) {
+    fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    ogg_page page;
+    ogg_packet packet;
+    while ((!vorbis || headers < 3) && NextPage(&page)) {
+      const int serial = ogg_page_serialno(&page);
+      const auto starts = [&](const char* tag, long n) {
+        return page.body_len >= n && std::memcmp(page.body, tag, static_cast<size_t>(n)) == 0;
+      };
+      if (ogg_page_bos(&page)) {
+        if (audioSerial < 0 && (starts("\x01vorbis", 7) || starts("\x01"
+                                                                  "audio",
+                                                                  6))) {
+          audioSerial = serial;
+          vorbis = starts("\x01vorbis", 7);
+          ogg_stream_init(&audio, serial);
+        } else if (videoSerial < 0 && starts("\x01video", 6)) {
+          videoSerial = serial;
+          ogg_stream_init(&video, serial);
+        }
+      } else if (!vorbis) {
+        break;  // past the first pages; raw audio has no more headers to take
+      }
+      if (vorbis && serial == audioSerial) {
+        ogg_stream_pagein(&audio, &page);
+        while (headers < 3 && ogg_stream_packetout(&audio, &packet) > 0) {
+          if (vorbis_synthesis_headerin(&vi, &vc, &packet) != 0) return false;
+          ++headers;
+        }
+      }
+    }
+    if (vorbis) {
+      if (headers < 3) return false;
+      vorbis_synthesis_init(&vd, &vi);
+      vorbis_block_init(&vd, &vb);
+      dspReady = true;
+      pcm.reserve(static_cast<size_t>(vi.channels) * 8192);
+    }
+    payload.reserve(kFrameBytes);
+    return videoSerial >= 0 && audioSerial >= 0;
+  }
+
+  // Appends an OGM data packet's payload (after its header byte and length
+  // bytes); false for a header packet.
+  bool Copy(const ogg_packet& p) {
+    if (p.bytes < 1 || (p.packet[0] & 1)) return false;
+    const int lenBytes = ((p.packet[0] >> 6) & 3) | ((p.packet[0] & 2) << 1);
+    if (p.bytes < 1 + lenBytes) return false;
+    payload.insert(payload.end(), p.packet + 1 + lenBytes, p.packet + p.bytes);
+    return true;
+  }
+
+  // Decodes a Vorbis packet and appends what it completes; the samples.
+  int Decode(ogg_packet* p) {
+    if (vorbis_synthesis(&vb, p) == 0) vorbis_synthesis_blockin(&vd, &vb);
+    int total = 0, n;
+    ogg_int32_t** out;
+    while ((n = vorbis_synthesis_pcmout(&vd, &out)) > 0) {
+      const size_t at = pcm.size();
+      pcm.resize(at + static_cast<size_t>(n) * vi.channels);
+      for (int c = 0; c < vi.channels; ++c)
+        for (int j = 0; j < n; ++j)
+          pcm[at + static_cast<size_t>(j) * vi.channels + c] = Clip(out[c][j]);
+      vorbis_synthesis_read(&vd, n);
+      total += n;
+    }
+    return total;
+  }
+
+  // The whole audio track from where Open stopped: PCM or payloads.
+  void ReadAllAudio() {
+    ogg_packet packet;
+    do {
+      int r;
+      while ((r = ogg_stream_packetout(&audio, &packet)) != 0) {
+        if (r < 0) continue;
+        if (vorbis)
+          Decode(&packet);
+        else
+          Copy(packet);
+      }
+    } while (NextAudioPage());
+  }
 };
 
-ReaderFunctions Table() {
-  ReaderFunctions t = {};
-  InitializeReader(&t);
-  return t;
+}  // namespace
+
+// The least a reader does for a seek to a byte offset: the first video
+// keyframe beginning on a page at or after it, then audio from there to the
+// first PCM (or the first raw audio packet). 1 when both were found.
+extern "C" __attribute__((noinline)) int BenchBareSeek(Bare* b, int64_t offset) {
+  lseek(b->fd, offset, SEEK_SET);
+  ogg_sync_reset(&b->sync);
+  ogg_stream_reset(&b->video);
+  b->payload.clear();
+  b->pcm.clear();
+  ogg_page page;
+  ogg_packet packet;
+  bool keyframe = false;
+  while (!keyframe) {
+    if (!b->NextPage(&page)) return 0;
+    if (ogg_page_serialno(&page) != b->videoSerial) continue;
+    ogg_stream_pagein(&b->video, &page);
+    int r;
+    while (!keyframe && (r = ogg_stream_packetout(&b->video, &packet)) != 0)
+      keyframe = r > 0 && packet.bytes > 0 && (packet.packet[0] & 0x08) && b->Copy(packet);
+  }
+  ogg_stream_reset(&b->audio);
+  if (b->vorbis) vorbis_synthesis_restart(&b->vd);
+  do {
+    int r;
+    while ((r = ogg_stream_packetout(&b->audio, &packet)) != 0) {
+      if (r < 0) continue;
+      if (b->vorbis ? b->Decode(&packet) > 0 : b->Copy(packet)) return 1;
+    }
+  } while (b->NextAudioPage());
+  return 0;
 }
 
-template <class Do>
-Seek Measure(const StreamInfo& info, Do seekCall) {
-  static std::vector<uint8_t> frame(8 << 20);
-  Seek s;
-  gSamples = 0;
-  gCount = true;
-  const int64_t read0 = ProcessReadBytes();
-  const double t0 = WallMs(), c0 = CpuSeconds();
-  seekCall();
-  s.ms = WallMs() - t0;
-  s.cpuMs = (CpuSeconds() - c0) * 1e3;
-  s.bytes = static_cast<double>(ProcessReadBytes() - read0);
-  gCount = false;
-  s.frame = info.currentFrame;
-  if (info.audioFormat == 0 && info.audioParamB > 0)
-    s.decodedSeconds = gSamples / double(info.audioParamB);
-  AVIDecaps_NextVideoFrame(frame.data(), 0);  // the kept keyframe (no read)
-  return s;
+namespace {
+ReaderFunctions gTable;
+uint8_t* gFrame;
+uint8_t* gAudio;
+}  // namespace
+
+// One seek as a player makes it: a percent seek (chapter < 0) or a chapter
+// seek, the keyframe reached, the first audio. Returns the audio bytes.
+extern "C" __attribute__((noinline)) int32_t BenchOursSeek(int percent, int chapter,
+                                                           int32_t audioRequest) {
+  if (chapter < 0)
+    AVIDecaps_Seek(percent, 0);
+  else
+    gTable.seekChapter(chapter);
+  AVIDecaps_NextVideoFrame(gFrame, kFrameBytes);
+  return AVIDecaps_ReadAudio(gAudio, audioRequest);
 }
+
+namespace {
 
 struct Column {
   std::vector<double> ms, cpuMs, bytes, decoded;
-  void Add(const Seek& s) {
-    ms.push_back(s.ms);
-    cpuMs.push_back(s.cpuMs);
-    bytes.push_back(s.bytes);
-    decoded.push_back(s.decodedSeconds);
-  }
 };
 
 std::string BytesCell(const std::vector<double>& b) {
   return Bytes(Median(b)) + " / " + Bytes(Worst(b));
 }
 std::string MsCell(const std::vector<double>& ms) {
-  return Fmt("%.1f / %.1f ms", Median(ms), Worst(ms));
+  return Fmt("%.2f / %.2f ms", Median(ms), Worst(ms));
 }
-std::string OurMsCell(const Column& c) {
-  return Fmt("%.1f / %.1f ms (CPU %.1f / %.1f)", Median(c.ms), Worst(c.ms), Median(c.cpuMs),
-             Worst(c.cpuMs));
+std::string InsnCell(double perSeek) {
+  return perSeek >= 0 ? Fmt("%.2f M instr", perSeek / 1e6) : "no count";
 }
 
-std::vector<std::string> FfmpegSeek(const std::string& file, double seconds) {
-  std::vector<std::string> cmd = {"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error"};
-  if (seconds >= 0) {  // before -i: seeking in the input
+// Where needle (count values, starting at a multiple of stride) occurs in
+// hay nearest to expected, each value within tolerance; -1 when nowhere.
+template <class T>
+int64_t Locate(const std::vector<T>& hay, const T* needle, size_t count, int64_t expected,
+               int64_t window, int stride, int tolerance = 0) {
+  const auto near = [tolerance](T a, T b) { return std::abs(int(a) - int(b)) <= tolerance; };
+  const int64_t last = static_cast<int64_t>(hay.size()) - static_cast<int64_t>(count);
+  const auto at = [&](int64_t i) {
+    return i >= 0 && i <= last && std::equal(needle, needle + count, hay.begin() + i, near);
+  };
+  expected -= expected % stride;
+  for (int64_t d = 0; d <= window; d += stride) {
+    if (at(expected - d)) return expected - d;
+    if (at(expected + d)) return expected + d;
+  }
+  for (int64_t i = 0; i <= last; i += stride)
+    if (at(i)) return i;
+  return -1;
+}
+
+// The clean reference of the audio track: all its PCM (Vorbis) or its MP3
+// bytes with the start of each frame.
+struct Reference {
+  bool vorbis = false;
+  int rate = 0, channels = 0;
+  std::vector<int16_t> pcm;
+  std::vector<uint8_t> mp3;
+  std::vector<int64_t> frameStarts;
+  int samplesPerFrame = 1152;
+
+  bool Load(const std::string& path) {
+    Bare b;
+    if (!b.Open(path)) return false;
+    b.ReadAllAudio();
+    vorbis = b.vorbis;
+    if (vorbis) {
+      rate = static_cast<int>(b.vi.rate);
+      channels = b.vi.channels;
+      pcm.swap(b.pcm);
+    } else {
+      mp3.swap(b.payload);
+      IndexMp3();
+    }
+    return rate > 0;
+  }
+
+  // MPEG audio layer III frame headers, walked from the start.
+  void IndexMp3() {
+    static const int kKbps[2][15] = {
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}};
+    static const int kRates[3] = {44100, 48000, 32000};
+    size_t at = 0;
+    while (at + 4 <= mp3.size()) {
+      const uint8_t* h = &mp3[at];
+      const int version = (h[1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+      const int bitrate = h[2] >> 4, rateIndex = (h[2] >> 2) & 3;
+      if (h[0] != 0xFF || (h[1] & 0xE6) != 0xE2 || version == 1 || bitrate == 0 || bitrate == 15 ||
+          rateIndex == 3) {
+        ++at;
+        continue;
+      }
+      const bool mpeg1 = version == 3;
+      const int r = kRates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+      const int samples = mpeg1 ? 1152 : 576;
+      if (rate == 0) {
+        rate = r;
+        samplesPerFrame = samples;
+      }
+      frameStarts.push_back(static_cast<int64_t>(at));
+      at += static_cast<size_t>(samples / 8 * kKbps[mpeg1 ? 0 : 1][bitrate] * 1000 / r +
+                                ((h[2] >> 1) & 1));
+    }
+  }
+
+  // Seconds at which the audio starting with data lies (NAN: not found);
+  // near is where to look first. PCM from another decoder differs in the
+  // last bits: tolerance is how far each sample may be off.
+  double Where(const uint8_t* data, int32_t bytes, double near, int tolerance = 0) const {
+    if (vorbis) {
+      const size_t count = std::min<size_t>(64 * channels, static_cast<size_t>(bytes) / 2);
+      std::vector<int16_t> needle(count);
+      std::memcpy(needle.data(), data, count * 2);
+      const int64_t i = count == 0 ? -1
+                                   : Locate(pcm, needle.data(), count,
+                                            static_cast<int64_t>(near * rate) * channels,
+                                            10LL * rate * channels, channels, tolerance);
+      return i < 0 ? NAN : static_cast<double>(i / channels) / rate;
+    }
+    const size_t count = std::min<size_t>(64, static_cast<size_t>(bytes));
+    const double bytesPerSecond =
+        frameStarts.size() > 1 ? mp3.size() * double(rate) / (frameStarts.size() * samplesPerFrame)
+                               : 16000;
+    const int64_t i = count == 0
+                          ? -1
+                          : Locate(mp3, data, count, static_cast<int64_t>(near * bytesPerSecond),
+                                   static_cast<int64_t>(10 * bytesPerSecond), 1);
+    if (i < 0) return NAN;
+    // A decoder starts at the first frame header at or after the bytes.
+    const size_t k = static_cast<size_t>(
+        std::lower_bound(frameStarts.begin(), frameStarts.end(), i) - frameStarts.begin());
+    return static_cast<double>(k) * samplesPerFrame / rate;
+  }
+};
+
+// A/V offsets in ms (audio minus video) and how many could not be placed.
+struct Offsets {
+  std::vector<double> ms;
+  int lost = 0;
+  void Add(double audioSeconds, double videoSeconds) {
+    if (std::isnan(audioSeconds))
+      ++lost;
+    else
+      ms.push_back((audioSeconds - videoSeconds) * 1e3);
+  }
+  // Median, and the offset furthest from zero (with its sign).
+  std::string Cells(std::string* worst) const {
+    double w = 0;
+    for (double v : ms)
+      if (std::fabs(v) > std::fabs(w)) w = v;
+    *worst = ms.empty() ? "" : Fmt("worst %+.1f ms", w);
+    return ms.empty() ? "none placed" : Fmt("median %+.1f ms", Median(ms));
+  }
+  std::string Note(const std::string& what) const {
+    if (ms.empty()) return what;
+    return Fmt("%s; %+.1f..%+.1f ms over %zu", what.c_str(),
+               *std::min_element(ms.begin(), ms.end()), Worst(ms), ms.size()) +
+           (lost ? Fmt(", %d not found in the clean decode", lost) : std::string());
+  }
+};
+
+// ffmpeg seeking in the input at seconds (no seek when negative) and handing
+// out the first video packet and the first audio frame (Vorbis decoded to
+// PCM, MP3 copied, as the reader hands them out): the video packets'
+// timestamps go to videoOut (framecrc), the audio to audioOut.
+std::vector<std::string> FfmpegSeek(const std::string& file, double seconds, bool vorbis,
+                                    const std::string& videoOut, const std::string& audioOut) {
+  std::vector<std::string> cmd = {"ffmpeg", "-hide_banner", "-nostdin",         "-loglevel",
+                                  "error",  "-y",           "-noaccurate_seek", "-copyts"};
+  if (seconds >= 0) {
     cmd.push_back("-ss");
     cmd.push_back(Fmt("%.3f", seconds));
   }
-  for (const std::string& a :
-       {std::string("-i"), file, std::string("-frames:v"), std::string("1"), std::string("-map"),
-        std::string("0"), std::string("-c"), std::string("copy"), std::string("-f"),
-        std::string("null"), std::string("-")})
+  for (const char* a : {"-i",
+                        file.c_str(),
+                        "-map",
+                        "0:v",
+                        "-c:v",
+                        "copy",
+                        "-frames:v",
+                        "1",
+                        "-f",
+                        "framecrc",
+                        videoOut.c_str(),
+                        "-map",
+                        "0:a",
+                        "-c:a",
+                        vorbis ? "pcm_s16le" : "copy",
+                        "-frames:a",
+                        "1",
+                        "-f",
+                        "data",
+                        audioOut.c_str()})
     cmd.push_back(a);
   return cmd;
 }
 
-// ffmpeg at each time: wall ms (a plain run) and bytes (a run under strace).
-Column FfmpegColumn(const std::string& file, const std::vector<double>& times, bool* ok) {
+// Seconds of the first video packet in a framecrc file (NAN: none).
+double FramecrcSeconds(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  long num = 0, den = 0;
+  while (std::getline(in, line)) {
+    if (line.rfind("#tb 0:", 0) == 0) std::sscanf(line.c_str() + 6, " %ld/%ld", &num, &den);
+    long long dts, pts;
+    if (line.rfind("0,", 0) == 0 && std::sscanf(line.c_str(), "0, %lld, %lld", &dts, &pts) == 2 &&
+        den > 0)
+      return static_cast<double>(pts) * num / den;
+  }
+  return NAN;
+}
+
+std::vector<uint8_t> Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// ffmpeg at each time: wall ms (a plain run), bytes (a run under strace),
+// and the A/V offset of what it handed out.
+Column FfmpegColumn(const std::string& file, const std::vector<double>& times, bool vorbis,
+                    const Reference* ref, Offsets* av, bool* ok) {
+  const std::string v = "/tmp/ogm-bench-seek-v.txt", a = "/tmp/ogm-bench-seek-a.bin";
   Column c;
   for (double t : times) {
-    const auto cmd = FfmpegSeek(file, t);
+    const auto cmd = FfmpegSeek(file, t, vorbis, v, a);
     const ChildResult r = RunChild(cmd);
     if (r.exitCode != 0) *ok = false;
     c.ms.push_back(r.wallMs);
+    if (av && ref) {
+      const double video = FramecrcSeconds(v);
+      const std::vector<uint8_t> audio = Slurp(a);
+      av->Add(ref->Where(audio.data(), static_cast<int32_t>(audio.size()), video, 32), video);
+    }
     c.bytes.push_back(static_cast<double>(StraceBytesRead(cmd, file)));
   }
+  std::remove(v.c_str());
+  std::remove(a.c_str());
   return c;
 }
 
-int ChildMode(const std::string& file, int count, bool chapters, unsigned seed) {
+// Guest instructions of argv under qemu-x86_64 with the counting plug-in
+// built beside this program; -1 without them.
+double QemuInstructions(const std::vector<std::string>& argv) {
+  const std::string exe = SelfExe();
+  const std::string plugin = exe.substr(0, exe.rfind('/') + 1) + "ogm_bench_insn_count.so";
+  const std::string program = argv.empty() ? "" : FindProgram(argv[0]);
+  if (FindProgram("qemu-x86_64").empty() || access(plugin.c_str(), R_OK) != 0 || program.empty())
+    return -1;
+  char out[] = "/tmp/ogm-bench-insn-XXXXXX";
+  const int fd = mkstemp(out);
+  if (fd < 0) return -1;
+  close(fd);
+  std::vector<std::string> cmd = {"qemu-x86_64",          "-cpu", "max", "-plugin",
+                                  plugin + ",out=" + out, program};
+  cmd.insert(cmd.end(), argv.begin() + 1, argv.end());
+  const ChildResult r = RunChild(cmd);
+  std::ifstream in(out);
+  std::string key;
+  double n = -1;
+  in >> key >> n;
+  std::remove(out);
+  return r.exitCode == 0 && key == "insns" ? n : -1;
+}
+
+// ffmpeg's instructions per seek: each run at a time minus its run without
+// -ss (start-up, open, first frame and audio).
+double FfmpegInstructionsPerSeek(const std::string& file, const std::vector<double>& times,
+                                 bool vorbis) {
+  const double base = QemuInstructions(FfmpegSeek(file, -1, vorbis, "/dev/null", "/dev/null"));
+  if (base < 0 || times.empty()) return -1;
+  double sum = 0;
+  for (double t : times) {
+    const double n = QemuInstructions(FfmpegSeek(file, t, vorbis, "/dev/null", "/dev/null"));
+    if (n < 0) return -1;
+    sum += n - base;
+  }
+  return sum / times.size();
+}
+
+int32_t AudioRequest(const StreamInfo& info) {
+  return info.audioFormat == 0 ? kAudioBytes : kRawRequest;
+}
+
+int ChildMode(const std::string& file, const std::string& kind, int count) {
+  if (kind == "bare") {
+    Bare b;
+    if (!b.Open(file)) return 1;
+    const int64_t length = FileSize(file);
+    for (int pct : SomePercents(count)) BenchBareSeek(&b, length * pct / 100);
+    return 0;
+  }
   const std::u16string name = Utf16(file);
   void* p = nullptr;
   if (AVIDecaps_Open(name.c_str(), 0, 0, &p) != 1) return 1;
   const StreamInfo& info = *static_cast<StreamInfo*>(p);
-  const ReaderFunctions table = Table();
-  if (chapters) {
-    for (int i = 0; i < count && i < info.chapterCount; ++i) table.seekChapter(i);
+  if (kind == "chapters") {
+    for (int i = 0; i < count && i < info.chapterCount; ++i)
+      BenchOursSeek(0, i, AudioRequest(info));
   } else {
-    for (int pct : Percents(count, seed)) AVIDecaps_Seek(pct, 0);
+    for (int pct : SomePercents(count)) BenchOursSeek(pct, -1, AudioRequest(info));
   }
   AVIDecaps_Close();
   return 0;
 }
 
-// Instructions inside the entry per seek (callgrind collecting only there).
-double InstructionsPerSeek(const std::string& file, int count, bool chapters, unsigned seed) {
-  std::vector<std::string> cmd = {SelfExe(), "--child",           "--file",
-                                  file,      "--count",           std::to_string(count),
-                                  "--seed",  std::to_string(seed)};
-  if (chapters) cmd.push_back("--chapters");
+double CallgrindPerSeek(const std::string& file, const std::string& kind, int count,
+                        const char* function) {
   const double total = CallgrindInstructions(
-      cmd,
-      {chapters ? "--toggle-collect=AVIDecaps_SeekChapter" : "--toggle-collect=AVIDecaps_Seek"});
+      {SelfExe(), "--child", kind, "--file", file, "--count", std::to_string(count)},
+      {std::string("--toggle-collect=") + function});
   return total >= 0 ? total / count : -1;
 }
 
@@ -212,20 +626,28 @@ double InstructionsPerSeek(const std::string& file, int count, bool chapters, un
 
 int main(int argc, char** argv) {
   const std::string file = Arg(argc, argv, "--file");
-  const unsigned seed =
-      static_cast<unsigned>(std::atol(Arg(argc, argv, "--seed", "20240917").c_str()));
-  const int count = std::atoi(Arg(argc, argv, "--count", "100").c_str());
   if (file.empty()) {
     std::fprintf(stderr,
-                 "usage: ogm_bench_seek --file F.ogm --label L [--ffmpeg-seeks K] [--count N]\n");
+                 "usage: ogm_bench_seek --file F.ogm --label L [--ffmpeg-seeks K] "
+                 "[--callgrind-seeks N]\n");
     return 2;
   }
-  if (Flag(argc, argv, "--child"))
-    return ChildMode(file, count, Flag(argc, argv, "--chapters"), seed);
+  static std::vector<uint8_t> frameBuffer(kFrameBytes), audioBuffer(kAudioBytes);
+  gFrame = frameBuffer.data();
+  gAudio = audioBuffer.data();
+  InitializeReader(&gTable);
+  const std::string child = Arg(argc, argv, "--child");
+  if (!child.empty())
+    return ChildMode(file, child, std::atoi(Arg(argc, argv, "--count", "10").c_str()));
   const std::string label = Arg(argc, argv, "--label", "file");
-  const int ffmpegSeeks = std::atoi(Arg(argc, argv, "--ffmpeg-seeks", "100").c_str());
+  const int ffmpegSeeks = std::atoi(Arg(argc, argv, "--ffmpeg-seeks", "95").c_str());
   const int callgrindSeeks = std::atoi(Arg(argc, argv, "--callgrind-seeks", "10").c_str());
 
+  Reference ref;
+  if (!ref.Load(file)) {
+    Row("seek", "bare loop, " + label, "OPEN FAILED");
+    return 1;
+  }
   const std::u16string name = Utf16(file);
   void* p = nullptr;
   if (AVIDecaps_Open(name.c_str(), 0, 0, &p) != 1) {
@@ -233,91 +655,149 @@ int main(int argc, char** argv) {
     return 1;
   }
   const StreamInfo& info = *static_cast<StreamInfo*>(p);
-  const double duration = info.frameCount / info.framesPerSecond;
+  const double fps = info.framesPerSecond;
+  const double duration = info.frameCount / fps;
   const bool vorbis = info.audioFormat == 0;
-  const ReaderFunctions table = Table();
+  const int32_t request = AudioRequest(info);
+  const int chapterCount = info.chapterCount;
   std::fprintf(stderr, "seek: %s, %d frames, %.0f s, %d chapters\n", file.c_str(), info.frameCount,
                duration, info.chapterCount);
 
-  // Percent seeks.
-  const std::vector<int> percents = Percents(count, seed);
+  // One seek of ours, measured; frame: where it landed.
+  const auto measure = [&](int percent, int chapter, Column& col, Offsets& av, int* frame) {
+    gSamples = 0;
+    gCount = true;
+    const int64_t read0 = ProcessReadBytes();
+    const double t0 = WallMs(), c0 = CpuSeconds();
+    const int32_t audio = BenchOursSeek(percent, chapter, request);
+    col.ms.push_back(WallMs() - t0);
+    col.cpuMs.push_back((CpuSeconds() - c0) * 1e3);
+    col.bytes.push_back(static_cast<double>(ProcessReadBytes() - read0));
+    gCount = false;
+    col.decoded.push_back(vorbis ? gSamples / double(ref.rate) : 0);
+    *frame = info.currentFrame;
+    const double video = *frame / fps;
+    av.Add(audio > 0 ? ref.Where(gAudio, audio, video) : NAN, video);
+  };
+
+  // Percent seeks: ours, and where they land.
+  const std::vector<int> percents = Percents();
   const std::vector<VideoPacket> index = IndexVideo(file);
   const int64_t length = FileSize(file);
   Column ours;
-  std::vector<double> late;  // seconds past the first keyframe after the byte position
+  Offsets oursAv;
+  std::vector<std::string> misses;
   for (int pct : percents) {
-    const Seek s = Measure(info, [&] { AVIDecaps_Seek(pct, 0); });
-    ours.Add(s);
+    int frame;
+    measure(pct, -1, ours, oursAv, &frame);
     const int first = FirstKeyframeAfter(index, length * pct / 100);
-    if (first >= 0 && s.frame != first) late.push_back((s.frame - first) / info.framesPerSecond);
+    if (frame != first)
+      misses.push_back(
+          Fmt("%d%%: frame %d, not %d (%+.1f s)", pct, frame, first, (frame - first) / fps));
   }
   // Chapter seeks: each should land on its chapter's first frame.
   // (The benchmark files have a chapter every minute, each on a keyframe.)
   Column chapters;
+  Offsets chapterAv;
   std::vector<double> chapterLate;
   for (int i = 0; i < info.chapterCount; ++i) {
-    const Seek s = Measure(info, [&] { table.seekChapter(i); });
-    chapters.Add(s);
-    const int want = static_cast<int>(i * 60 * info.framesPerSecond + 0.5);
-    if (s.frame != want) chapterLate.push_back((s.frame - want) / info.framesPerSecond);
+    int frame;
+    measure(0, i, chapters, chapterAv, &frame);
+    const int want = static_cast<int>(i * 60 * fps + 0.5);
+    if (frame != want) chapterLate.push_back((frame - want) / fps);
   }
   AVIDecaps_Close();
 
-  const std::string decoded = [&](const Column& c) {
-    return vorbis ? Fmt("audio decoded %.2f / %.2f s", Median(c.decoded), Worst(c.decoded))
-                  : std::string();
-  }(ours);
-  Row("seek", "ours, " + label + ", percent x" + std::to_string(count), BytesCell(ours.bytes),
-      OurMsCell(ours), decoded,
-      late.empty()
-          ? std::string("median / worst; all landed on the first keyframe after the position")
-          : Fmt("median / worst; %zu of %d landed %.0f..%.0f s past the first keyframe after the "
-                "position",
-                late.size(), count, *std::min_element(late.begin(), late.end()), Worst(late)));
-  if (info.chapterCount > 0) {
-    Row("seek", "ours, " + label + ", chapters x" + std::to_string(info.chapterCount),
-        BytesCell(chapters.bytes), OurMsCell(chapters),
-        vorbis
-            ? Fmt("audio decoded %.2f / %.2f s", Median(chapters.decoded), Worst(chapters.decoded))
-            : std::string(),
-        chapterLate.empty()
-            ? Fmt("all %d landed on the chapter's frame", info.chapterCount)
-            : Fmt("%zu of %d landed off the chapter's frame (%+.0f..%+.0f s)", chapterLate.size(),
-                  info.chapterCount, *std::min_element(chapterLate.begin(), chapterLate.end()),
-                  Worst(chapterLate)));
-  }
-
-  // ffmpeg at the same positions, whole process each; its run without -ss
-  // (open and first frame) is given for comparison.
-  if (!FindProgram("ffmpeg").empty() && ffmpegSeeks > 0) {
-    bool ok = true;
-    const Column base = FfmpegColumn(file, {-1, -1, -1, -1, -1}, &ok);
-    const double baseMs = Median(base.ms), baseBytes = Median(base.bytes);
-    std::vector<double> times;
-    const int step = std::max(1, count / std::max(1, ffmpegSeeks));
-    for (int i = 0; i < count; i += step) times.push_back(percents[i] / 100.0 * duration);
-    const Column ff = FfmpegColumn(file, times, &ok);
-    const std::string baseNote =
-        Fmt("whole process; without -ss it takes %s, %.0f ms", Bytes(baseBytes).c_str(), baseMs);
-    Row("seek", "ffmpeg -ss, " + label + ", percent x" + std::to_string(times.size()),
-        BytesCell(ff.bytes), MsCell(ff.ms), "", (ok ? "" : "FFMPEG FAILED; ") + baseNote);
-    std::vector<double> chapterTimes;
-    for (int i = 0; i < info.chapterCount; ++i) chapterTimes.push_back(i * 60.0);
-    if (!chapterTimes.empty()) {
-      const Column ffc = FfmpegColumn(file, chapterTimes, &ok);
-      Row("seek", "ffmpeg -ss, " + label + ", chapters x" + std::to_string(chapterTimes.size()),
-          BytesCell(ffc.bytes), MsCell(ffc.ms), "", baseNote);
+  // The bare loop at the same offsets.
+  Column bare;
+  int bareFailed = 0;
+  {
+    Bare b;
+    if (!b.Open(file)) return 1;
+    for (int pct : percents) {
+      const int64_t read0 = b.bytes;
+      const double t0 = WallMs();
+      if (!BenchBareSeek(&b, length * pct / 100)) ++bareFailed;
+      bare.ms.push_back(WallMs() - t0);
+      bare.bytes.push_back(static_cast<double>(b.bytes - read0));
     }
   }
 
-  if (callgrindSeeks > 0) {
-    const double perSeek = InstructionsPerSeek(file, callgrindSeeks, false, seed);
-    const double perChapter =
-        info.chapterCount > 0 ? InstructionsPerSeek(file, info.chapterCount, true, seed) : -1;
-    Row("seek", "ours, " + label + ", instructions per seek",
-        perSeek >= 0 ? Fmt("percent %.1f M", perSeek / 1e6) : "no valgrind",
-        perChapter >= 0 ? Fmt("chapter %.1f M", perChapter / 1e6) : "", "",
-        Fmt("callgrind, inside the entry; first %d percent seeks, every chapter", callgrindSeeks));
+  const bool grind = callgrindSeeks > 0 && !FindProgram("valgrind").empty();
+  const std::string n = std::to_string(kPercentSeeks);
+  const std::string decoded = vorbis ? Fmt("; audio decoded per seek %.2f / %.2f s",
+                                           Median(ours.decoded), Worst(ours.decoded))
+                                     : "";
+  Row("seek", "ours, " + label + ", percent x" + n, BytesCell(ours.bytes),
+      MsCell(ours.ms) + Fmt(" (CPU %.2f)", Median(ours.cpuMs)),
+      grind ? InsnCell(CallgrindPerSeek(file, "ours", callgrindSeeks, "BenchOursSeek")) : "",
+      "median / worst; the seek, its keyframe and the first audio" + decoded);
+  Row("seek", "bare loop, " + label + ", percent x" + n, BytesCell(bare.bytes), MsCell(bare.ms),
+      grind ? InsnCell(CallgrindPerSeek(file, "bare", callgrindSeeks, "BenchBareSeek")) : "",
+      std::string(vorbis
+                      ? "libogg + Tremor: next keyframe, Vorbis decoded from there to its first PCM"
+                      : "libogg: next keyframe, then the next audio packet") +
+          (bareFailed ? Fmt("; %d FAILED", bareFailed) : ""));
+
+  // ffmpeg at the same times, whole process each; its run without -ss
+  // (open, first frame and first audio) is given for comparison, and
+  // subtracted from its instruction counts.
+  if (!FindProgram("ffmpeg").empty() && ffmpegSeeks > 0) {
+    bool ok = true;
+    Offsets ffAv;
+    const Column base = FfmpegColumn(file, {-1, -1, -1, -1, -1}, vorbis, nullptr, nullptr, &ok);
+    std::vector<double> times;
+    const int step = std::max(1, kPercentSeeks / ffmpegSeeks);
+    for (int i = 0; i < kPercentSeeks; i += step) times.push_back(percents[i] / 100.0 * duration);
+    const Column ff = FfmpegColumn(file, times, vorbis, &ref, &ffAv, &ok);
+    std::vector<double> someTimes;
+    for (int pct : SomePercents(callgrindSeeks)) someTimes.push_back(pct / 100.0 * duration);
+    Row("seek", "ffmpeg -ss, " + label + ", percent x" + std::to_string(times.size()),
+        BytesCell(ff.bytes), MsCell(ff.ms),
+        callgrindSeeks > 0 ? InsnCell(FfmpegInstructionsPerSeek(file, someTimes, vorbis)) : "",
+        (ok ? "" : "FFMPEG FAILED; ") +
+            Fmt("whole process; without -ss %s, %.0f ms; instructions: under qemu-x86_64, minus "
+                "the run without -ss",
+                Bytes(Median(base.bytes)).c_str(), Median(base.ms)));
+    std::string worst;
+    const std::string median = ffAv.Cells(&worst);
+    Row("seek", "ffmpeg -ss, " + label + ", A/V after the seek", median, worst, "",
+        ffAv.Note("first audio vs its first video packet (-noaccurate_seek)"));
+    std::vector<double> chapterTimes;
+    for (int i = 0; i < chapterCount; ++i) chapterTimes.push_back(i * 60.0);
+    if (!chapterTimes.empty()) {
+      const Column ffc = FfmpegColumn(file, chapterTimes, vorbis, nullptr, nullptr, &ok);
+      Row("seek", "ffmpeg -ss, " + label + ", chapters x" + std::to_string(chapterTimes.size()),
+          BytesCell(ffc.bytes), MsCell(ffc.ms), "", "whole process");
+    }
+  }
+  {
+    std::string worst;
+    const std::string median = oursAv.Cells(&worst);
+    Row("seek", "ours, " + label + ", A/V after percent seeks", median, worst, "",
+        oursAv.Note("first audio handed out vs the keyframe's time, in a clean decode; + = audio "
+                    "later"));
+  }
+  std::string landed =
+      Fmt("%d of %d", kPercentSeeks - static_cast<int>(misses.size()), kPercentSeeks);
+  std::string missNote;
+  for (const std::string& m : misses) missNote += (missNote.empty() ? "" : "; ") + m;
+  Row("seek", "ours, " + label + ", percent landings", landed, "", "",
+      "on the first keyframe whose page starts at or after the offset" +
+          (missNote.empty() ? std::string() : ". Missed: " + missNote));
+
+  if (chapterCount > 0) {
+    std::string worst;
+    const std::string median = chapterAv.Cells(&worst);
+    Row("seek", "ours, " + label + ", chapters x" + std::to_string(chapterCount),
+        BytesCell(chapters.bytes), MsCell(chapters.ms),
+        grind ? InsnCell(CallgrindPerSeek(file, "chapters", chapterCount, "BenchOursSeek")) : "",
+        (chapterLate.empty()
+             ? Fmt("all %d landed on the chapter's frame", chapterCount)
+             : Fmt("%zu of %d landed off the chapter's frame (%+.0f..%+.0f s)", chapterLate.size(),
+                   chapterCount, *std::min_element(chapterLate.begin(), chapterLate.end()),
+                   Worst(chapterLate))) +
+            "; A/V " + median + ", " + worst);
   }
   return 0;
 }
