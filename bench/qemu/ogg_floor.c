@@ -4,7 +4,8 @@
  *
  *   ogg_floor FILE                 every packet of every stream
  *   ogg_floor FILE seek N          N times: jump to a byte offset, find the
- *                                  next video keyframe and copy it out
+ *                                  next video keyframe and copy it out,
+ *                                  then the next audio packet after it
  *
  * The seek targets follow the same sequence as reader_bench's. */
 #include <ogg/ogg.h>
@@ -86,6 +87,7 @@ static void Seeks(FILE* f, int count) {
   ogg_packet packet;
   long size;
   int i, found = 0;
+  ogg_stream_state* last;
   fseek(f, 0, SEEK_END);
   size = ftell(f);
   ogg_sync_init(&sync);
@@ -112,6 +114,25 @@ static void Seeks(FILE* f, int count) {
         if (n > 0 && n <= (long)sizeof out) memcpy(out, data, (size_t)n);
         done = 1;
         ++found;
+      }
+    }
+    /* The audio: the first packet of another stream from the pages after. */
+    for (done = 0, last = NULL; !done;) {
+      ogg_stream_state* s;
+      if (ogg_sync_pageout(&sync, &page) != 1) {
+        if (!Feed(&sync, f)) break;
+        continue;
+      }
+      if (ogg_page_serialno(&page) == 0 || (s = StreamFor(ogg_page_serialno(&page))) == NULL)
+        continue;
+      if (s != last) ogg_stream_reset(s);
+      last = s;
+      ogg_stream_pagein(s, &page);
+      while (!done && ogg_stream_packetout(s, &packet) == 1) {
+        const unsigned char* data;
+        const long n = Payload(&packet, &data);
+        if (n > 0 && n <= (long)sizeof out) memcpy(out, data, (size_t)n);
+        done = n > 0;
       }
     }
   }

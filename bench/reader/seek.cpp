@@ -464,8 +464,11 @@ struct Offsets {
   }
   std::string Note(const std::string& what) const {
     if (ms.empty()) return what;
-    return Fmt("%s; %+.1f..%+.1f ms over %zu", what.c_str(),
-               *std::min_element(ms.begin(), ms.end()), Worst(ms), ms.size()) +
+    const auto within =
+        std::count_if(ms.begin(), ms.end(), [](double v) { return v >= -5 && v <= 50; });
+    return Fmt("%s; %+.1f..%+.1f ms, %ld of %zu within -5..+50 ms", what.c_str(),
+               *std::min_element(ms.begin(), ms.end()), Worst(ms), static_cast<long>(within),
+               ms.size()) +
            (lost ? Fmt(", %d not found in the clean decode", lost) : std::string());
   }
 };
