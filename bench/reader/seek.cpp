@@ -311,14 +311,16 @@ uint8_t* gFrame;
 uint8_t* gAudio;
 }  // namespace
 
-// One seek as a player makes it: a percent seek (chapter < 0) or a chapter
-// seek, the keyframe reached, the first audio. Returns the audio bytes.
-extern "C" __attribute__((noinline)) int32_t BenchOursSeek(int percent, int chapter,
+enum SeekKind { kPercent, kFrame, kChapter };
+
+// One seek as a player makes it (to a percent, a frame number or a chapter),
+// the keyframe reached, the first audio. Returns the audio bytes.
+extern "C" __attribute__((noinline)) int32_t BenchOursSeek(int kind, int position,
                                                            int32_t audioRequest) {
-  if (chapter < 0)
-    AVIDecaps_Seek(percent, 0);
+  if (kind == kChapter)
+    gTable.seekChapter(position);
   else
-    gTable.seekChapter(chapter);
+    AVIDecaps_Seek(position, kind == kFrame);
   AVIDecaps_NextVideoFrame(gFrame, kFrameBytes);
   return AVIDecaps_ReadAudio(gAudio, audioRequest);
 }
@@ -609,9 +611,9 @@ int ChildMode(const std::string& file, const std::string& kind, int count) {
   const StreamInfo& info = *static_cast<StreamInfo*>(p);
   if (kind == "chapters") {
     for (int i = 0; i < count && i < info.chapterCount; ++i)
-      BenchOursSeek(0, i, AudioRequest(info));
+      BenchOursSeek(kChapter, i, AudioRequest(info));
   } else {
-    for (int pct : SomePercents(count)) BenchOursSeek(pct, -1, AudioRequest(info));
+    for (int pct : SomePercents(count)) BenchOursSeek(kPercent, pct, AudioRequest(info));
   }
   AVIDecaps_Close();
   return 0;
@@ -667,12 +669,12 @@ int main(int argc, char** argv) {
                duration, info.chapterCount);
 
   // One seek of ours, measured; frame: where it landed.
-  const auto measure = [&](int percent, int chapter, Column& col, Offsets& av, int* frame) {
+  const auto measure = [&](int kind, int position, Column& col, Offsets& av, int* frame) {
     gSamples = 0;
     gCount = true;
     const int64_t read0 = ProcessReadBytes();
     const double t0 = WallMs(), c0 = CpuSeconds();
-    const int32_t audio = BenchOursSeek(percent, chapter, request);
+    const int32_t audio = BenchOursSeek(kind, position, request);
     col.ms.push_back(WallMs() - t0);
     col.cpuMs.push_back((CpuSeconds() - c0) * 1e3);
     col.bytes.push_back(static_cast<double>(ProcessReadBytes() - read0));
@@ -692,7 +694,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> misses;
   for (int pct : percents) {
     int frame;
-    measure(pct, -1, ours, oursAv, &frame);
+    measure(kPercent, pct, ours, oursAv, &frame);
     const int first = FirstKeyframeAfter(index, length * pct / 100);
     if (frame != first)
       misses.push_back(
@@ -705,9 +707,25 @@ int main(int argc, char** argv) {
   std::vector<double> chapterLate;
   for (int i = 0; i < info.chapterCount; ++i) {
     int frame;
-    measure(0, i, chapters, chapterAv, &frame);
+    measure(kChapter, i, chapters, chapterAv, &frame);
     const int want = static_cast<int>(i * 60 * fps + 0.5);
     if (frame != want) chapterLate.push_back((frame - want) / fps);
+  }
+  // Frame seeks to the frames at the same percents (a few frames on, so
+  // some ask for a keyframe's own number and some for the frame after it):
+  // each should land on the first keyframe at or after its frame.
+  Column frameSeeks;
+  Offsets frameAv;
+  std::vector<std::string> frameMisses;
+  for (int pct : percents) {
+    const int want = info.frameCount * pct / 100 + pct % 3;
+    int frame;
+    measure(kFrame, want, frameSeeks, frameAv, &frame);
+    const auto key = std::find_if(index.begin(), index.end(), [&](const VideoPacket& v) {
+      return v.keyframe && v.frame >= want;
+    });
+    const int first = key == index.end() ? -1 : key->frame;
+    if (frame != first) frameMisses.push_back(Fmt("%d: frame %d, not %d", want, frame, first));
   }
   AVIDecaps_Close();
 
@@ -789,6 +807,17 @@ int main(int argc, char** argv) {
       "on the first keyframe whose page starts at or after the offset" +
           (missNote.empty() ? std::string() : ". Missed: " + missNote));
 
+  {
+    std::string worst, missNote;
+    const std::string median = frameAv.Cells(&worst);
+    for (const std::string& m : frameMisses) missNote += (missNote.empty() ? "" : "; ") + m;
+    Row("seek", "ours, " + label + ", frame x" + n, BytesCell(frameSeeks.bytes),
+        MsCell(frameSeeks.ms),
+        Fmt("%d of %d", kPercentSeeks - static_cast<int>(frameMisses.size()), kPercentSeeks),
+        "landed on the first keyframe at or after the frame" +
+            (missNote.empty() ? std::string() : " (missed: " + missNote + ")") + "; A/V " + median +
+            ", " + worst);
+  }
   if (chapterCount > 0) {
     std::string worst;
     const std::string median = chapterAv.Cells(&worst);
