@@ -44,7 +44,7 @@ size_t DecodeUtf8(const unsigned char* p, size_t n, char32_t* out) {
 
 #ifndef _WIN32
 bool IsValidUtf8(const unsigned char* p, size_t n) {
-  char32_t cp;
+  char32_t cp = 0;
   for (size_t i = 0; i < n;) {
     const size_t len = DecodeUtf8(p + i, n - i, &cp);
     if (len == 0) return false;
@@ -94,7 +94,7 @@ std::u16string Utf8ToUtf16(const std::string& text) {
   std::u16string out;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   for (size_t i = 0; i < text.size();) {
-    char32_t cp;
+    char32_t cp = 0;
     size_t len = DecodeUtf8(p + i, text.size() - i, &cp);
     if (len == 0) {
       cp = 0xFFFD;
@@ -119,7 +119,7 @@ size_t AnsiToUtf16(const char* text, size_t len, char16_t* dst, size_t dstUnits)
   const auto* p = reinterpret_cast<const unsigned char*>(text);
   if (text != nullptr && IsValidUtf8(p, len)) {
     for (size_t i = 0; i < len;) {
-      char32_t cp;
+      char32_t cp = 0;
       i += DecodeUtf8(p + i, len - i, &cp);
       if (cp >= 0x10000) {
         if (w + 2 > limit) break;
