@@ -160,8 +160,6 @@ int64_t TrustedGranule(DemuxState& d, int64_t g, long lastBlock, bool* covered) 
       val = os.lacing_vals[ptr++];
       bytes += val & 0xff;
     } while ((val & 0xff) == 255 && ptr < os.lacing_packet);
-    // The last page's granule may cut the final block short: no bound.
-    if ((val & 0x200) != 0) break;
     const int64_t granule = os.granule_vals[ptr - 1];
     ogg_packet op = {};
     op.packet = os.body_data + body;
@@ -169,9 +167,17 @@ int64_t TrustedGranule(DemuxState& d, int64_t g, long lastBlock, bool* covered) 
     body += bytes;
     const long block = vorbis_packet_blocksize(&d.vorbisInfo, &op);
     if (block <= 0) break;
-    if (prev > 0) sum += (prev + block) / 4;
+    const int64_t duration = prev > 0 ? (prev + block) / 4 : 0;
+    sum += duration;
     prev = block;
     if (granule == -1) continue;
+    if ((val & 0x200) != 0) {
+      // The stream's last granule is its true end, which may cut the final
+      // packet short by up to that packet's duration: a bound that a cut
+      // cannot make wrong, and the end of the window.
+      best = std::min(best, granule - sum + duration);
+      break;
+    }
     if (granule - sum < best) {
       best = granule - sum;
       agreeing = 1;
