@@ -15,8 +15,8 @@ constexpr int32_t kPcmCallTarget = 2000;  // a Vorbis call returns once it has t
 // sample count after a seek, and the pages read ahead for them at most.
 // ogmmerge's granules run ahead by up to a second, by an amount that changes
 // from page to page: the longer the window, the nearer its smallest bound
-// comes to the truth (12 s: within 70 ms on ogmmerge files; 6 s: 140 ms).
-constexpr int64_t kGranuleWindowSeconds = 12;
+// comes to the truth (10 s: within 93 ms on ogmmerge files; 6 s: 140 ms).
+constexpr int64_t kGranuleWindowSeconds = 10;
 constexpr int kAnchorPages = 256;
 // Granules that agree: this many pages giving the same smallest bound end
 // the window early (granules that are right all agree, so a well-made file
@@ -141,19 +141,38 @@ void UpdateAudioPosition(ReaderState& s) {
 // durations of the packets up to it, bounds this one from above: the
 // smallest bound over a few seconds of packets is taken. Durations come from
 // the block sizes: a packet completes a quarter of its own block and a
-// quarter of the one before. *covered is set when the packets buffered
-// reach over the whole window, or enough pages agree on the smallest bound.
-int64_t TrustedGranule(DemuxState& d, int64_t g, long lastBlock, bool* covered) {
+// quarter of the one before. The work is resumed as pages come in, so
+// placing the count costs one pass over the packets: positions are kept
+// relative to what the stream state has handed out, as libogg moves its
+// tables down when a page comes in.
+struct GranuleBound {
+  int64_t best;        // the smallest bound so far (this packet's own granule first)
+  int agreeing = 1;    // pages giving best
+  int64_t sum = 0;     // samples from this packet's end to the last packet looked at
+  long prev;           // block size of the last packet looked at
+  long ptr = 0;        // lacing entries looked at, after those handed out
+  long body = 0;       // body bytes looked at, after those handed out
+  bool ended = false;  // a gap, the stream's end or a packet that is no audio
+
+  GranuleBound(int64_t g, long lastBlock) : best(g), prev(lastBlock) {}
+  // True when the packets looked at reach over the whole window, enough
+  // pages agree on the smallest bound, or nothing later can count.
+  bool Covered(int64_t lookahead) const {
+    return ended || sum >= lookahead || agreeing >= kAgreeingPages;
+  }
+};
+
+// Looks at the packets buffered after those already looked at.
+void ExtendBound(DemuxState& d, GranuleBound& b) {
   const ogg_stream_state& os = d.slots[1].streamState;
   const int64_t lookahead = kGranuleWindowSeconds * static_cast<int64_t>(d.vorbisInfo.rate);
-  int64_t best = g;
-  int agreeing = 1;  // pages giving best (this packet's own granule)
-  int64_t sum = 0;
-  long prev = lastBlock;
-  long ptr = os.lacing_returned;
-  long body = os.body_returned;
-  while (ptr < os.lacing_packet && sum < lookahead && agreeing < kAgreeingPages) {
-    if ((os.lacing_vals[ptr] & 0x400) != 0) break;  // a gap: the count breaks off
+  long ptr = os.lacing_returned + b.ptr;
+  long body = os.body_returned + b.body;
+  while (!b.Covered(lookahead) && ptr < os.lacing_packet) {
+    if ((os.lacing_vals[ptr] & 0x400) != 0) {  // a gap: the count breaks off
+      b.ended = true;
+      break;
+    }
     long bytes = 0;
     int val = 0;
     do {
@@ -166,27 +185,31 @@ int64_t TrustedGranule(DemuxState& d, int64_t g, long lastBlock, bool* covered) 
     op.bytes = bytes;
     body += bytes;
     const long block = vorbis_packet_blocksize(&d.vorbisInfo, &op);
-    if (block <= 0) break;
-    const int64_t duration = prev > 0 ? (prev + block) / 4 : 0;
-    sum += duration;
-    prev = block;
+    if (block <= 0) {
+      b.ended = true;
+      break;
+    }
+    const int64_t duration = b.prev > 0 ? (b.prev + block) / 4 : 0;
+    b.sum += duration;
+    b.prev = block;
     if (granule == -1) continue;
     if ((val & 0x200) != 0) {
       // The stream's last granule is its true end, which may cut the final
       // packet short by up to that packet's duration: a bound that a cut
       // cannot make wrong, and the end of the window.
-      best = std::min(best, granule - sum + duration);
+      b.best = std::min(b.best, granule - b.sum + duration);
+      b.ended = true;
       break;
     }
-    if (granule - sum < best) {
-      best = granule - sum;
-      agreeing = 1;
-    } else if (granule - sum == best) {
-      ++agreeing;
+    if (granule - b.sum < b.best) {
+      b.best = granule - b.sum;
+      b.agreeing = 1;
+    } else if (granule - b.sum == b.best) {
+      ++b.agreeing;
     }
   }
-  *covered = sum >= lookahead || agreeing >= kAgreeingPages;
-  return best;
+  b.ptr = ptr - os.lacing_returned;
+  b.body = body - os.body_returned;
 }
 
 // Times the packet just decoded, whose output brought `added` samples.
@@ -204,21 +227,22 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
   }
   // The first granule places the count; later ones only correct a count
   // that runs ahead of them (never trust a granule ahead of the count).
-  bool covered = false;
-  int64_t trusted = TrustedGranule(d, g, s.vorbisLastBlock, &covered);
+  GranuleBound bound(g, s.vorbisLastBlock);
+  ExtendBound(d, bound);
   if (s.vorbisDecoded < 0) {
     // Placing the count: read on (pages go to their slots as usual) until
     // the packets buffered cover the window.
-    for (int pages = 0; !covered && pages < kAnchorPages;) {
+    const int64_t lookahead = kGranuleWindowSeconds * static_cast<int64_t>(d.vorbisInfo.rate);
+    for (int pages = 0; !bound.Covered(lookahead) && pages < kAnchorPages;) {
       int32_t serial = 0;
       const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &serial);
       if (r == kIntakeEnd || r == kIntakeReadFailed) break;
       if (r != kIntakePage) continue;
       ++pages;
-      if (serial == 1) trusted = TrustedGranule(d, g, s.vorbisLastBlock, &covered);
+      if (serial == 1) ExtendBound(d, bound);
     }
   }
-  if (s.vorbisDecoded < 0 || trusted < s.vorbisDecoded) s.vorbisDecoded = trusted;
+  if (s.vorbisDecoded < 0 || bound.best < s.vorbisDecoded) s.vorbisDecoded = bound.best;
 }
 
 // Decodes one packet into the decoder without its granule: the decoder

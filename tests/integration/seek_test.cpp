@@ -166,7 +166,7 @@ class PeerSeek : public ::testing::TestWithParam<AudioKind> {
     // than a long block and a call's worth. ogmmerge's granules on this file
     // all run ahead of the packets (by up to a second, changing from page to
     // page), and the reader counts from the smallest bound that the next
-    // 12 s of granules (or the stream's last one) allow: that much early is
+    // 10 s of granules (or the stream's last one) allow: that much early is
     // possible.
     EXPECT_GE(l->audioStart, keyTime - 0.050) << "audio resumes before the keyframe";
     EXPECT_LE(l->audioStart, keyTime + 0.050) << "audio resumes well after the keyframe";
