@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "ogg_pages.h"
 #include "reader_loop.h"
 
 using namespace bench;
@@ -38,23 +39,17 @@ int64_t FloorPass(const std::string& path, int64_t* videoPackets) {
   ogg_packet packet;
   int64_t packets = 0;
   *videoPackets = 0;
-  for (;;) {
-    char* area = ogg_sync_buffer(&sync, 4096);
-    const ssize_t got = read(fd, area, 4096);
-    if (got <= 0) break;
-    ogg_sync_wrote(&sync, got);
-    while (ogg_sync_pageout(&sync, &page) > 0) {
-      const int serial = ogg_page_serialno(&page);
-      auto it = streams.find(serial);
-      if (it == streams.end()) {
-        it = streams.emplace(serial, ogg_stream_state{}).first;
-        ogg_stream_init(&it->second, serial);
-      }
-      ogg_stream_pagein(&it->second, &page);
-      while (ogg_stream_packetout(&it->second, &packet) > 0) {
-        ++packets;
-        if (serial == 0) ++*videoPackets;
-      }
+  while (NextOggPage(fd, sync, &page)) {
+    const int serial = ogg_page_serialno(&page);
+    auto it = streams.find(serial);
+    if (it == streams.end()) {
+      it = streams.emplace(serial, ogg_stream_state{}).first;
+      ogg_stream_init(&it->second, serial);
+    }
+    ogg_stream_pagein(&it->second, &page);
+    while (ogg_stream_packetout(&it->second, &packet) > 0) {
+      ++packets;
+      if (serial == 0) ++*videoPackets;
     }
   }
   for (auto& s : streams) ogg_stream_clear(&s.second);

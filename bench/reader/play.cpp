@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "ogg_pages.h"
 #include "reader_loop.h"
 
 using namespace bench;
@@ -175,20 +176,14 @@ int HeapOgg(const std::string& file) {
   long frames = 0;
   ogg_page page;
   ogg_packet packet;
-  for (;;) {
-    char* area = ogg_sync_buffer(&sync, 4096);
-    const ssize_t got = read(fd, area, 4096);
-    if (got <= 0) break;
-    ogg_sync_wrote(&sync, got);
-    while (ogg_sync_pageout(&sync, &page) > 0) {
-      if (!bound) {
-        ogg_stream_init(&video, ogg_page_serialno(&page));
-        bound = true;
-      }
-      if (ogg_stream_pagein(&video, &page) != 0) continue;  // another stream's page
-      while (ogg_stream_packetout(&video, &packet) > 0)
-        if (packet.bytes > 0 && (packet.packet[0] & 1) == 0) ++frames;
+  while (NextOggPage(fd, sync, &page)) {
+    if (!bound) {
+      ogg_stream_init(&video, ogg_page_serialno(&page));
+      bound = true;
     }
+    if (ogg_stream_pagein(&video, &page) != 0) continue;  // another stream's page
+    while (ogg_stream_packetout(&video, &packet) > 0)
+      if (packet.bytes > 0 && (packet.packet[0] & 1) == 0) ++frames;
   }
   const long peak = gPeakHeap.load() - before;
   if (bound) ogg_stream_clear(&video);

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "ogg_pages.h"
 
 using namespace bench;
 
@@ -162,18 +163,7 @@ struct Bare {
     if (fd >= 0) close(fd);
   }
 
-  bool NextPage(ogg_page* page) {
-    for (;;) {
-      const int r = ogg_sync_pageout(&sync, page);
-      if (r > 0) return true;
-      if (r < 0) continue;  // bytes before the next page, skipped
-      char* area = ogg_sync_buffer(&sync, 4096);
-      const ssize_t got = read(fd, area, 4096);
-      if (got <= 0) return false;
-      ogg_sync_wrote(&sync, got);
-      bytes += got;
-    }
-  }
+  bool NextPage(ogg_page* page) { return NextOggPage(fd, sync, page, &bytes); }
 
   // The page of the audio stream, the next one of it.
   bool NextAudioPage() {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "ogg_pages.h"
 #include "reader_loop.h"
 
 using namespace bench;
@@ -55,45 +56,38 @@ Decoded TremorPass(const std::string& path, double limitSeconds = 0) {
   ogg_page page;
   ogg_packet packet;
   bool failed = false;
-  for (;;) {
+  while (NextOggPage(fd, sync, &page)) {
     if (limitSeconds > 0 && out.AudioSeconds() >= limitSeconds) break;
-    char* area = ogg_sync_buffer(&sync, 4096);
-    const ssize_t got = read(fd, area, 4096);
-    if (got <= 0) break;
-    ogg_sync_wrote(&sync, got);
-    while (ogg_sync_pageout(&sync, &page) > 0) {
-      if (!haveStream) {
-        if (!ogg_page_bos(&page) || page.body_len < 7 ||
-            std::memcmp(page.body, "\x01vorbis", 7) != 0)
-          continue;
-        ogg_stream_init(&stream, ogg_page_serialno(&page));
-        haveStream = true;
+    if (!haveStream) {
+      if (!ogg_page_bos(&page) || page.body_len < 7 || std::memcmp(page.body, "\x01vorbis", 7) != 0)
+        continue;
+      ogg_stream_init(&stream, ogg_page_serialno(&page));
+      haveStream = true;
+    }
+    if (ogg_stream_pagein(&stream, &page) != 0) continue;
+    while (ogg_stream_packetout(&stream, &packet) > 0) {
+      if (headers < 3) {
+        if (vorbis_synthesis_headerin(&vi, &vc, &packet) != 0) failed = true;
+        if (++headers == 3 && !failed) {
+          vorbis_synthesis_init(&vd, &vi);
+          vorbis_block_init(&vd, &vb);
+          out.rate = static_cast<int>(vi.rate);
+          out.channels = vi.channels;
+        }
+        continue;
       }
-      if (ogg_stream_pagein(&stream, &page) != 0) continue;
-      while (ogg_stream_packetout(&stream, &packet) > 0) {
-        if (headers < 3) {
-          if (vorbis_synthesis_headerin(&vi, &vc, &packet) != 0) failed = true;
-          if (++headers == 3 && !failed) {
-            vorbis_synthesis_init(&vd, &vi);
-            vorbis_block_init(&vd, &vb);
-            out.rate = static_cast<int>(vi.rate);
-            out.channels = vi.channels;
-          }
-          continue;
+      if (failed) continue;
+      if (vorbis_synthesis(&vb, &packet) == 0) vorbis_synthesis_blockin(&vd, &vb);
+      ogg_int32_t** pcm;
+      int samples;
+      while ((samples = vorbis_synthesis_pcmout(&vd, &pcm)) > 0) {
+        for (int c = 0; c < vi.channels; ++c) {
+          const ogg_int32_t* src = pcm[c];
+          int16_t* dst = pcmOut.data() + c;
+          for (int j = 0; j < samples; ++j, dst += vi.channels) *dst = Clip(src[j]);
         }
-        if (failed) continue;
-        if (vorbis_synthesis(&vb, &packet) == 0) vorbis_synthesis_blockin(&vd, &vb);
-        ogg_int32_t** pcm;
-        int samples;
-        while ((samples = vorbis_synthesis_pcmout(&vd, &pcm)) > 0) {
-          for (int c = 0; c < vi.channels; ++c) {
-            const ogg_int32_t* src = pcm[c];
-            int16_t* dst = pcmOut.data() + c;
-            for (int j = 0; j < samples; ++j, dst += vi.channels) *dst = Clip(src[j]);
-          }
-          vorbis_synthesis_read(&vd, samples);
-          out.pcmBytes += 2LL * samples * vi.channels;
-        }
+        vorbis_synthesis_read(&vd, samples);
+        out.pcmBytes += 2LL * samples * vi.channels;
       }
     }
   }
