@@ -131,10 +131,15 @@ OGMDECAPS_EXPORT int32_t AVIDecaps_ReadAudio(void* buffer, int32_t byteCount);
 OGMDECAPS_EXPORT double AVIDecaps_FrameRate(void);
 
 /* Seeks to position percent of the source (byFrame 0, 0..100) or to frame
- * number position (byFrame nonzero). Resumes on a keyframe with the audio
- * aligned to it; the next AVIDecaps_NextVideoFrame returns that keyframe.
- * Returns the audio bytes that remain from the new position to the end.
- * A target past the last keyframe rewinds to the start of the source. */
+ * number position (byFrame nonzero). Resumes on a keyframe: for a frame
+ * number the first keyframe at or after it, for a percent the first
+ * keyframe after that share of the bytes, past the last keyframe the last
+ * keyframe; percent 0 and frame 0 the start. The next
+ * AVIDecaps_NextVideoFrame returns that keyframe. The audio resumes at the
+ * keyframe's time or up to one packet after it; Vorbis whose page granules
+ * run ahead of its packets (ogmmerge writes such files) may resume up to
+ * about 0.1 s before it. Returns the audio bytes that remain from the new
+ * position to the end. */
 OGMDECAPS_EXPORT int32_t AVIDecaps_Seek(int32_t position, int32_t byFrame);
 
 /* Reads audio forward to the time of the last video frame taken. Returns the
@@ -189,7 +194,8 @@ typedef struct ReaderFunctions {
  * Table-only functions:
  *  slot 7  int32_t AVIDecaps_AlwaysTrue(void): returns 1.
  *  slot 8  int32_t AVIDecaps_SeekChapter(int32_t chapterIndex): seeks to the
- *          start of chapter chapterIndex (0-based). Returns the remaining
+ *          first keyframe at or after the start of chapter chapterIndex
+ *          (0-based), as AVIDecaps_Seek does for a frame. Returns the remaining
  *          audio bytes; an index outside 0..chapterCount-1 changes nothing
  *          and returns the remaining audio bytes of the current position.
  *  slot 10 int32_t AVIDecaps_CloseIfStalled(void): when another thread has
