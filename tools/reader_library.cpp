@@ -59,17 +59,19 @@ std::string ExecutableDir() {
   return slash == std::string::npos ? "" : exe.substr(0, slash);
 }
 
-std::vector<std::string> LibraryCandidates(const std::string& option) {
-  if (!option.empty()) return {option};
-  const char* env = std::getenv("OGMDECAPS_LIBRARY");
-  if (env != nullptr && *env != 0) return {env};
-  // Windows keeps DLLs beside the program.
+namespace {
+
+// Where the library is looked for when neither the option nor the
+// environment names it; dir is the program's folder. Windows keeps DLLs
+// beside the program.
+std::vector<std::string> BuiltInCandidates(const std::string& dir) {
   std::vector<std::string> out;
-  const std::string dir = ExecutableDir();
   if (!dir.empty()) out.push_back(dir + "/ogmdecaps.dll");
   out.push_back("ogmdecaps.dll");
   return out;
 }
+
+}  // namespace
 #else
 std::string ExecutableDir() {
   char path[PATH_MAX];
@@ -80,12 +82,13 @@ std::string ExecutableDir() {
   return slash == std::string::npos ? "" : exe.substr(0, slash);
 }
 
-std::vector<std::string> LibraryCandidates(const std::string& option) {
-  if (!option.empty()) return {option};
-  const char* env = std::getenv("OGMDECAPS_LIBRARY");
-  if (env != nullptr && *env != 0) return {env};
+namespace {
+
+// Where the library is looked for when neither the option nor the
+// environment names it; dir is the program's folder: the build tree's lib/,
+// the installed library folder, then the loader's search path.
+std::vector<std::string> BuiltInCandidates(const std::string& dir) {
   std::vector<std::string> out;
-  const std::string dir = ExecutableDir();
   if (!dir.empty()) {
     out.push_back(dir + "/../lib/libogmdecaps.so");
     const std::string installed = dir + "/../" OGMDECAPS_CLI_LIBDIR "/libogmdecaps.so";
@@ -94,7 +97,16 @@ std::vector<std::string> LibraryCandidates(const std::string& option) {
   out.push_back("libogmdecaps.so");
   return out;
 }
+
+}  // namespace
 #endif
+
+std::vector<std::string> LibraryCandidates(const std::string& option) {
+  if (!option.empty()) return {option};
+  const char* env = std::getenv("OGMDECAPS_LIBRARY");
+  if (env != nullptr && *env != 0) return {env};
+  return BuiltInCandidates(ExecutableDir());
+}
 
 namespace {
 
