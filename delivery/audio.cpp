@@ -153,22 +153,21 @@ struct GranuleBound {
   long ptr = 0;        // lacing entries looked at, after those handed out
   long body = 0;       // body bytes looked at, after those handed out
   bool ended = false;  // a gap, the stream's end or a packet that is no audio
+  int64_t window;      // samples of packets to look at
 
-  GranuleBound(int64_t g, long lastBlock) : best(g), prev(lastBlock) {}
+  GranuleBound(int64_t g, long lastBlock, long rate)
+      : best(g), prev(lastBlock), window(kGranuleWindowSeconds * static_cast<int64_t>(rate)) {}
   // True when the packets looked at reach over the whole window, enough
   // pages agree on the smallest bound, or nothing later can count.
-  bool Covered(int64_t lookahead) const {
-    return ended || sum >= lookahead || agreeing >= kAgreeingPages;
-  }
+  bool Covered() const { return ended || sum >= window || agreeing >= kAgreeingPages; }
 };
 
 // Looks at the packets buffered after those already looked at.
 void ExtendBound(DemuxState& d, GranuleBound& b) {
   const ogg_stream_state& os = d.slots[1].streamState;
-  const int64_t lookahead = kGranuleWindowSeconds * static_cast<int64_t>(d.vorbisInfo.rate);
   long ptr = os.lacing_returned + b.ptr;
   long body = os.body_returned + b.body;
-  while (!b.Covered(lookahead) && ptr < os.lacing_packet) {
+  while (!b.Covered() && ptr < os.lacing_packet) {
     if ((os.lacing_vals[ptr] & 0x400) != 0) {  // a gap: the count breaks off
       b.ended = true;
       break;
@@ -227,13 +226,12 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
   }
   // The first granule places the count; later ones only correct a count
   // that runs ahead of them (never trust a granule ahead of the count).
-  GranuleBound bound(g, s.vorbisLastBlock);
+  GranuleBound bound(g, s.vorbisLastBlock, d.vorbisInfo.rate);
   ExtendBound(d, bound);
   if (s.vorbisDecoded < 0) {
     // Placing the count: read on (pages go to their slots as usual) until
     // the packets buffered cover the window.
-    const int64_t lookahead = kGranuleWindowSeconds * static_cast<int64_t>(d.vorbisInfo.rate);
-    for (int pages = 0; !bound.Covered(lookahead) && pages < kAnchorPages;) {
+    for (int pages = 0; !bound.Covered() && pages < kAnchorPages;) {
       int32_t serial = 0;
       const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &serial);
       if (r == kIntakeEnd || r == kIntakeReadFailed) break;
