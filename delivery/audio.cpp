@@ -5,6 +5,7 @@
 #include "delivery/delivery.h"
 #include "delivery/pcm.h"
 #include "demux/mul_div_round.h"
+#include "demux/page_intake.h"
 #include "demux/result.h"
 #include "demux/take_frame.h"
 
@@ -34,7 +35,7 @@ PassResult PullAudioPages(ReaderState& s) {
     int32_t slot = 0;
     s.audioNeedsPage = 0;
     for (;;) {
-      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &slot);
+      const PageIntakeResult r = PullPage(d, 1, &slot);
       if (r == kIntakeEnd || r == kIntakeReadFailed) {
         // The input is over, but the video path may have left packets of
         // this stream in its slot: take those before reporting the end.
@@ -233,7 +234,7 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
     // the packets buffered cover the window.
     for (int pages = 0; !bound.Covered() && pages < kAnchorPages;) {
       int32_t serial = 0;
-      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &serial);
+      const PageIntakeResult r = PullPage(d, 1, &serial);
       if (r == kIntakeEnd || r == kIntakeReadFailed) break;
       if (r != kIntakePage) continue;
       ++pages;
@@ -382,7 +383,9 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     const int r = ogg_stream_packetout(&d.slots[1].streamState, &d.packet);
     if (r == 0) {
       s.audioNeedsPage = 1;
-      if (PullAudioPages(s) != kPassGoOn) return 0;
+      const PassResult pass = PullAudioPages(s);
+      if (pass == kPassReadFailed) return -1;
+      if (pass != kPassGoOn) return 0;
       continue;
     }
     if (r < 0) {
@@ -443,7 +446,7 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
 }
 
 int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity,
-                     int64_t keepFrom, bool host) {
+                     int64_t keepFrom) {
   if (buffer == nullptr) return 0;
   bool raw;
   {
@@ -479,18 +482,6 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
       started = true;
       repositions = s.repositions;
       StreamSlot& slot = s.demux.slots[1];
-      if (host) slot.reading = 1;
-      if (slot.dropped != 0) {
-        // Packets were dropped while nobody read the audio: raw audio goes on
-        // at the next whole packet; the decoder must not overlap the blocks
-        // on both sides of the hole, and the position is found again.
-        if (!raw) {
-          vorbis_synthesis_restart(&s.demux.vorbisDsp);
-          s.audioGranule = 0;
-          s.vorbisDecoded = -1;
-        }
-        slot.dropped = 0;
-      }
       PassResult pass = kPassGoOn;
       if (s.audioNeedsPage == 1) {
         // Once the stream's last packet is out, nothing more is read for it:
@@ -498,7 +489,6 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
         if (slot.ended != 0) {
           pass = kPassInputEnded;
         } else {
-          if (host && !LetReaderCatchUp(s, hold, 0)) return 0;
           pass = PullAudioPages(s);
         }
       }
@@ -543,5 +533,5 @@ int32_t ReadAudio(ReaderState& s, void* buffer, int32_t byteCount) {
       if (byteCount > 0 && byteCount < frameBytes) return OGMDECAPS_FRAME_TOO_LARGE;
     }
   }
-  return DeliverAudio(s, static_cast<uint8_t*>(buffer), byteCount, capacity, -1, true);
+  return DeliverAudio(s, static_cast<uint8_t*>(buffer), byteCount, capacity);
 }
