@@ -225,6 +225,9 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
     s.vorbisStop = g;
     return;
   }
+  // A count kept from the stream's start is exact: granules, which ogmmerge
+  // writes ahead and encoders end short, could only make it worse.
+  if (s.vorbisCounted != 0) return;
   // The first granule places the count; later ones only correct a count
   // that runs ahead of them (never trust a granule ahead of the count).
   GranuleBound bound(g, s.vorbisLastBlock, d.vorbisInfo.rate);
@@ -272,12 +275,14 @@ PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t c
     if (r < 0) {
       // A gap: the next packet follows, but the count breaks off.
       s.vorbisDecoded = -1;
+      s.vorbisCounted = 0;
       return kPassGoOn;
     }
     const long block = vorbis_packet_blocksize(&d.vorbisInfo, &d.packet);
     if (block <= 0 && d.packet.bytes > 0 && (d.packet.packet[0] & 1) != 0) {
       // A header packet (a seek to the start): the samples count from 0.
       s.vorbisDecoded = 0;
+      s.vorbisCounted = 1;
       s.vorbisStop = INT64_MAX;
       s.vorbisLastBlock = 0;
       return kPassGoOn;
@@ -391,6 +396,7 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     if (r < 0) {
       // A gap: the count breaks off.
       s.vorbisDecoded = -1;
+      s.vorbisCounted = 0;
       s.vorbisLastBlock = 0;
       previous->size = 0;
       continue;
@@ -399,6 +405,7 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     if (block <= 0) {
       if (d.packet.bytes > 0 && (d.packet.packet[0] & 1) != 0) {
         s.vorbisDecoded = 0;  // a header packet: the samples count from 0
+        s.vorbisCounted = 1;
         s.vorbisStop = INT64_MAX;
         s.vorbisLastBlock = 0;
         previous->size = 0;

@@ -147,6 +147,7 @@ bool RepositionInput(ReaderState& s, int64_t offset) {
   s.videoNeedsPage = 1;
   s.audioGranule = 0;
   s.vorbisDecoded = -1;
+  s.vorbisCounted = 0;
   s.vorbisStop = INT64_MAX;
   s.vorbisLastBlock = 0;
   ++s.repositions;

@@ -23,7 +23,9 @@ void ResetPlaybackState(ReaderState& s) {
   s.videoTime = 0;
   s.audioTime = 0;
   s.audioGranule = 0;
-  s.vorbisDecoded = -1;
+  // The first data packet after the headers starts the stream: sample 0.
+  s.vorbisDecoded = 0;
+  s.vorbisCounted = 1;
   s.vorbisStop = INT64_MAX;
   s.vorbisLastBlock = 0;
   s.pendingVideoBytes = 0;
