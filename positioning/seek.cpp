@@ -148,6 +148,7 @@ bool RepositionInput(ReaderState& s, int64_t offset) {
   s.audioGranule = 0;
   s.vorbisDecoded = -1;
   s.vorbisCounted = 0;
+  AnchorsBreak(s.vorbisAnchors);
   s.vorbisStop = INT64_MAX;
   s.vorbisLastBlock = 0;
   ++s.repositions;
@@ -251,6 +252,11 @@ int32_t Seek(ReaderState& s, int32_t position, int32_t byFrame) {
 
 int32_t ReSeekAudio(ReaderState& s) {
   if (s.demux.audioPresent != kStreamPresent) return 0;
+  if (s.demux.headers[1] == nullptr) {
+    // Vorbis: the packets before the video's time are counted, not decoded.
+    if (s.videoTime >= 0 && SkipVorbisTo(s, s.videoTime) <= 0) return 0;
+    return RemainingAudioBytes(s);
+  }
   while (s.audioTime < 0)
     if (DiscardAudio(s, kUntimedAudioRequest) <= 0) return 0;
   while (s.audioTime < s.videoTime)

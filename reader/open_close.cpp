@@ -141,6 +141,7 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
   std::memcpy(s.info.chapterNames, found.chapterNames, sizeof s.info.chapterNames);
   SetCurrentFrame(s.info, 0);
   DescribeStreams(s);
+  AnchorsReset(s.vorbisAnchors, s.demux.vorbisInfo.rate);
   s.sourceOpen = 1;
   if (result != nullptr) *result = &s.info;
   return 1;
