@@ -183,6 +183,13 @@ TEST_F(ReaderTest, HeldKeyframeLargerThanTheFixedBuffer) {
   EXPECT_EQ(gReader.pendingVideoFrame.heap, nullptr);
 }
 
+int32_t ReadFramesThenReSeek(int32_t frame, int frames) {
+  SeekEntry(frame, 1);
+  std::vector<uint8_t> buf(1 << 20);
+  for (int i = 0; i < frames; ++i) NextVideoFrameEntry(buf.data());
+  return ReSeekAudioEntry();
+}
+
 // Rows: a usual stereo stream, and 12 channels of noise at the highest
 // quality, whose packets are larger than the reader's fixed copy of one.
 TEST_F(ReaderTest, VorbisAfterASeekEqualsAContinuousDecode) {
@@ -216,9 +223,12 @@ TEST_F(ReaderTest, VorbisAfterASeekEqualsAContinuousDecode) {
     for (int32_t n; (n = ReadAudioEntry(buf.data(), 4096 * row.channels)) > 0;)
       whole.insert(whole.end(), buf.begin(), buf.begin() + n);
     const std::function<int32_t()> seeks[] = {
-        [] { return SeekEntry(30, 0); },  [] { return SeekEntry(77, 0); },
+        [] { return SeekEntry(30, 0); }, [] { return SeekEntry(77, 0); },
         [] { return SeekEntry(100, 1); }, [] { return SeekEntry(131, 1); },
-        [] { return SeekEntry(249, 1); }, [] { return SeekChapterEntry(1); }};
+        [] { return SeekEntry(249, 1); }, [] { return SeekChapterEntry(1); },
+        // The video read on ahead, the audio brought to it: far (packets
+        // skipped) and near (within the packet the decoder holds).
+        [] { return ReadFramesThenReSeek(50, 60); }, [] { return ReadFramesThenReSeek(150, 1); }};
     for (size_t k = 0; k < std::size(seeks); ++k) {
       SCOPED_TRACE(k);
       seeks[k]();
