@@ -33,10 +33,11 @@ constexpr int32_t kReadChunk = 4096;
 // reading runs ahead of, before it stops taking pages and leaves them to be
 // read again from the source. The video bound covers a few seconds of
 // ordinary video, so a player's usual distance between its audio and video
-// calls never needs a second read; the audio bound is what a host that
-// plays the video alone pays for the unread audio.
+// calls never needs a second read; the audio bound (several seconds of
+// compressed audio, enough for what a seek scans before its keyframe) is
+// what a host that plays the video alone pays for the unread audio.
 constexpr long kVideoBacklogBound = 1L << 20;
-constexpr long kAudioBacklogBound = 256L << 10;
+constexpr long kAudioBacklogBound = 128L << 10;
 constexpr long kBacklogBound[kSlotCount] = {kVideoBacklogBound, kAudioBacklogBound};
 
 // Starts the slot's stream state for serial number serial (the slot then

@@ -13,7 +13,7 @@
  * The video and the audio may be read in any order, from one thread or two,
  * each as far ahead of the other as the host likes (or one of them not at
  * all), and nothing is lost. Pages of the stream being read behind are kept
- * up to a bound (1 MiB of video, 256 KiB of audio); past it they stay in
+ * up to a bound (1 MiB of video, 128 KiB of audio); past it they stay in
  * the source and are read again, with a seek of the plug-in, when that
  * stream is asked for. A source whose plug-in could not seek at open (or, on
  * a network source, could not serve the tail) keeps every such page
