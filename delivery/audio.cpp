@@ -15,13 +15,17 @@ constexpr int32_t kPcmCallTarget = 2000;  // a Vorbis call returns once it has t
 // Seconds of Vorbis packets whose granules bound the one that places the
 // sample count after a seek, and the pages read ahead for them at most.
 // ogmmerge's granules run ahead by up to a second, by an amount that changes
-// from page to page: the longer the window, the nearer its smallest bound
-// comes to the truth (10 s: within 93 ms on ogmmerge files; 6 s: 140 ms).
-constexpr int64_t kGranuleWindowSeconds = 10;
-constexpr int kAnchorPages = 256;
-// Granules that agree: this many pages giving the same smallest bound end
-// the window early (granules that are right all agree, so a well-made file
-// is placed after a few pages; ahead ones rarely agree by chance).
+// from page to page: the longer the window, the nearer its bounds come to
+// the truth. The window ends early once the bounds are within
+// kSettledBracketMs of each other.
+constexpr int64_t kGranuleWindowSeconds = 15;
+constexpr int kAnchorPages = 384;
+// Where between its bounds the count goes: sound that comes early is
+// noticed sooner than sound that comes late, so the count is placed at most
+// kEarlyMs below its upper bound (audio at most that much after the
+// keyframe), and a bracket this narrow settles the count for lip sync.
+constexpr int64_t kEarlyMs = 35;
+constexpr int64_t kSettledBracketMs = 90;
 constexpr int kAgreeingPages = 3;
 
 enum PassResult { kPassGoOn, kPassInputEnded, kPassReadFailed, kPassDone };
@@ -137,32 +141,57 @@ void UpdateAudioPosition(ReaderState& s) {
 
 // Where the packet just decoded (granule g) truly ends, as far as the
 // granules tell. A page granule can run ahead of the packets it ends
-// (ogmmerge writes the granule of a later packet, up to a second on), but
-// never behind them, so each later granule buffered in the slot, less the
-// durations of the packets up to it, bounds this one from above: the
-// smallest bound over a few seconds of packets is taken, or the exact
-// position where a page met has a known one. Durations come from the block
-// sizes: a packet completes a quarter of its own block and a quarter of the
-// one before. The work is resumed as pages come in, so placing the count
-// costs one pass over the packets: positions are kept relative to what the
-// stream state has handed out, as libogg moves its tables down when a page
-// comes in.
+// (ogmmerge gives each page the granule of the source page that holds its
+// last packet, up to a second on), but never behind them, so each later
+// granule buffered in the slot, less the durations of the packets up to it,
+// bounds this one from above. They bound it from below too: a packet from a
+// page whose granule exceeds the one before it belongs to a later source
+// page, so it starts at or after that earlier granule. The count goes
+// between the bounds found over a few seconds of packets (on the upper one
+// where several pages agree on it, as on files whose granules are right),
+// or exactly where a page met has a known position. Durations come from the
+// block sizes: a packet completes a quarter of its own block and a quarter
+// of the one before. The work is resumed as pages come in, so placing the
+// count costs one pass over the packets: positions are kept relative to
+// what the stream state has handed out, as libogg moves its tables down
+// when a page comes in.
 struct GranuleBound {
-  int64_t best;        // the smallest bound so far (this packet's own granule first)
+  int64_t best;        // the smallest upper bound so far (this packet's own granule first)
+  int64_t lower = -1;  // the largest lower bound so far; -1 none
   int agreeing = 1;    // pages giving best
+  int pages = 1;       // pages looked at (their last packets' granules)
   int64_t sum = 0;     // samples from this packet's end to the last packet looked at
+  int64_t granule;     // the last granule looked at
   long prev;           // block size of the last packet looked at
   long ptr = 0;        // lacing entries looked at, after those handed out
   long body = 0;       // body bytes looked at, after those handed out
   bool ended = false;  // a gap, the stream's end or a packet that is no audio
   bool exact = false;  // best is this packet's exact end (from a known page)
   int64_t window;      // samples of packets to look at
+  int64_t settled;     // a bracket this narrow places the count
+  int64_t early;       // the count goes at most this far below best
 
   GranuleBound(int64_t g, long lastBlock, long rate)
-      : best(g), prev(lastBlock), window(kGranuleWindowSeconds * static_cast<int64_t>(rate)) {}
+      : best(g),
+        granule(g),
+        prev(lastBlock),
+        window(kGranuleWindowSeconds * static_cast<int64_t>(rate)),
+        settled(kSettledBracketMs * rate / 1000),
+        early(kEarlyMs * rate / 1000) {}
+  bool Agreed() const { return exact || agreeing >= kAgreeingPages; }
   // True when the packets looked at reach over the whole window, enough
-  // pages agree on the smallest bound, or nothing later can count.
-  bool Covered() const { return ended || sum >= window || agreeing >= kAgreeingPages; }
+  // pages agree on the upper bound, the bounds are close (after as many
+  // pages as could have agreed), or nothing later can count.
+  bool Covered() const {
+    return ended || sum >= window || Agreed() ||
+           (pages >= kAgreeingPages && lower >= 0 && best - lower <= settled);
+  }
+  // The count: the upper bound where it is trusted, else at most `early`
+  // below it and never below the lower bound.
+  int64_t Placed() const {
+    if (Agreed() || lower < 0 || lower >= best) return best;
+    return std::max(lower, best - early);
+  }
   void Exactly(int64_t position) {
     best = position;
     exact = true;
@@ -218,6 +247,9 @@ void ExtendBound(DemuxState& d, const VorbisAnchors& anchors, GranuleBound& b) {
       b.Exactly(known - b.sum);
       break;
     }
+    if (granule > b.granule) b.lower = std::max(b.lower, b.granule - (b.sum - duration));
+    b.granule = granule;
+    ++b.pages;
     if (granule - b.sum < b.best) {
       b.best = granule - b.sum;
       b.agreeing = 1;
@@ -274,7 +306,7 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
       ++pages;
       if (serial == 1) ExtendBound(d, s.vorbisAnchors, bound);
     }
-    s.vorbisDecoded = bound.best;
+    s.vorbisDecoded = bound.Placed();
     s.vorbisCounted = bound.exact ? 1 : 0;
     return;
   }

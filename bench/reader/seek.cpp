@@ -112,13 +112,21 @@ std::vector<VideoPacket> IndexVideo(const std::string& path) {
   return index;
 }
 
-// The first keyframe that begins on a page at or after offset (-1: none).
+// The last keyframe (-1: none): where a seek past it lands.
+int LastKeyframe(const std::vector<VideoPacket>& index) {
+  for (auto it = index.rbegin(); it != index.rend(); ++it)
+    if (it->keyframe) return it->frame;
+  return -1;
+}
+
+// The first keyframe that begins on a page at or after offset; past the
+// last keyframe, the last one.
 int FirstKeyframeAfter(const std::vector<VideoPacket>& index, int64_t offset) {
   auto it = std::lower_bound(index.begin(), index.end(), offset,
                              [](const VideoPacket& v, int64_t o) { return v.pageOffset < o; });
   for (; it != index.end(); ++it)
     if (it->keyframe) return it->frame;
-  return -1;
+  return LastKeyframe(index);
 }
 
 // --- the bare loop -----------------------------------------------------------
@@ -457,8 +465,8 @@ struct Offsets {
   std::string Note(const std::string& what) const {
     if (ms.empty()) return what;
     const auto within =
-        std::count_if(ms.begin(), ms.end(), [](double v) { return v >= -5 && v <= 50; });
-    return Fmt("%s; %+.1f..%+.1f ms, %ld of %zu within -5..+50 ms", what.c_str(),
+        std::count_if(ms.begin(), ms.end(), [](double v) { return v >= -60 && v <= 40; });
+    return Fmt("%s; %+.1f..%+.1f ms, %ld of %zu within -60..+40 ms (lip sync)", what.c_str(),
                *std::min_element(ms.begin(), ms.end()), Worst(ms), static_cast<long>(within),
                ms.size()) +
            (lost ? Fmt(", %d not found in the clean decode", lost) : std::string());
@@ -714,7 +722,7 @@ int main(int argc, char** argv) {
     const auto key = std::find_if(index.begin(), index.end(), [&](const VideoPacket& v) {
       return v.keyframe && v.frame >= want;
     });
-    const int first = key == index.end() ? -1 : key->frame;
+    const int first = key == index.end() ? LastKeyframe(index) : key->frame;
     if (frame != first) frameMisses.push_back(Fmt("%d: frame %d, not %d", want, frame, first));
   }
   AVIDecaps_Close();
