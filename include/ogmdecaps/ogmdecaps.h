@@ -146,9 +146,12 @@ OGMDECAPS_EXPORT double AVIDecaps_FrameRate(void);
  * keyframe; percent 0 and frame 0 the start. The next
  * AVIDecaps_NextVideoFrame returns that keyframe. The audio resumes at the
  * keyframe's time or up to one packet after it; Vorbis whose page granules
- * run ahead of its packets (ogmmerge writes such files) may resume up to
- * about 0.1 s before it. Returns the audio bytes that remain from the new
- * position to the end. */
+ * run ahead of its packets (ogmmerge writes such files) resumes within about
+ * 60 ms before to 35 ms after it, and exactly at its sample where the
+ * stream was played through before (the reader keeps the exact position of
+ * about one page a second of what it played, in a fixed table). A target
+ * past the audio's end lands as without audio; audio calls then return 0.
+ * Returns the audio bytes that remain from the new position to the end. */
 OGMDECAPS_EXPORT int32_t AVIDecaps_Seek(int32_t position, int32_t byFrame);
 
 /* Reads audio forward to the time of the last video frame taken. Returns the
