@@ -119,6 +119,7 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
 
   // Audio timeline.
   int64_t audioCount = 0;  // raw packets or Vorbis pages
+  int64_t vorbisPackets = 0;
   if (o.audio == AudioKind::kRaw) {
     const double seconds = o.audioSeconds >= 0 ? o.audioSeconds : o.frames * (o.timeUnit / 1e7);
     const int64_t samples = static_cast<int64_t>(seconds * o.audioRate + 0.5);
@@ -173,9 +174,12 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
       const auto& page = vorbis.pages[k];
       for (size_t j = 0; j < page.packets.size(); ++j) {
         const bool last = j + 1 == page.packets.size();
-        unsigned flags = last ? kFlushPage : kAutoPage;
-        if (last && k + 1 == audioCount) flags |= lastFlags;
-        w.Packet(a, page.packets[j], last ? page.granule : -1, flags);
+        const int per = o.vorbisPacketsPerPage;
+        unsigned flags = per > 0 ? (++vorbisPackets % per == 0 ? kFlushPage : kAutoPage)
+                         : last  ? kFlushPage
+                                 : kAutoPage;
+        if (last && k + 1 == audioCount) flags |= lastFlags | kFlushPage;
+        w.Packet(a, page.packets[j], last || per > 0 ? page.granule : -1, flags);
       }
       r.audioSamples = page.granule;
       ++k;

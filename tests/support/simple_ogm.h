@@ -53,6 +53,10 @@ struct SimpleOgmOptions {
   // Vorbis headers as ogmmerge lays them out: the comment on a page of its
   // own (granule -1), the setup header only after the first video data page.
   bool ogmmergeVorbisOrder = false;
+  // > 0: Vorbis pages of this many packets whatever the source's pages, each
+  // with the granule of the source page that holds its last packet, as
+  // ogmmerge writes them (so they run ahead of the packets).
+  int vorbisPacketsPerPage = 0;
   bool audioFirst = false;  // audio header pages before the video's (broken order)
 
   // Comments of the video stream.
