@@ -680,7 +680,12 @@ int main(int argc, char** argv) {
     col.decoded.push_back(vorbis ? gSamples / double(ref.rate) : 0);
     *frame = info.currentFrame;
     const double video = *frame / fps;
-    av.Add(audio > 0 ? ref.Where(gAudio, audio, video) : NAN, video);
+    const double where = audio > 0 ? ref.Where(gAudio, audio, video) : NAN;
+    av.Add(where, video);
+    // BENCH_SEEK_TRACE=1: each seek's landing and A/V offset on stderr.
+    if (std::getenv("BENCH_SEEK_TRACE") != nullptr)
+      std::fprintf(stderr, "seek kind %d to %d: frame %d, A/V %+.1f ms\n", kind, position, *frame,
+                   (where - video) * 1e3);
   };
 
   // Percent seeks: ours, and where they land.
