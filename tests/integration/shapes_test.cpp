@@ -67,7 +67,7 @@ const Shape kShapes[] = {
     {"PCM 3 s in 12 s", 12, 50, Audio::kPcm, 3, 2, kChapters},
     // Audio that goes on after the video: percent seeks into its tail.
     {"PCM mono 12 s for 8 s of video", 8, 50, Audio::kPcm, 12, 1, kChapters},
-    {"Vorbis mono 18 s for 12 s of video, GOP of 10 s", 12, 250, Audio::kVorbis, 18, 1, kChapters},
+    {"Vorbis mono 30 s for 20 s of video, GOP of 10 s", 20, 250, Audio::kVorbis, 30, 1, kChapters},
     // More than 1 MiB of one stream ahead of the other.
     {"PCM stereo 8 s, 1.4 MB", 8, 50, Audio::kPcm, 8, 2, 0},
     {"Vorbis stereo 30 s, GOP of 10 s, large frames", 30, 250, Audio::kVorbis, 30, 2,
