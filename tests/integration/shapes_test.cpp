@@ -282,22 +282,16 @@ std::string Difference(const Delivered& got, const Delivered& ref) {
   if (got.frames != ref.frames) {
     const auto at =
         std::mismatch(got.frames.begin(), got.frames.end(), ref.frames.begin(), ref.frames.end());
-    const size_t i = at.first - got.frames.begin();
-    out << got.frames.size() << " of " << ref.frames.size() << " frames; the " << i
-        << "th delivered ";
-    if (at.first != got.frames.end() && at.second != ref.frames.end())
-      out << "is frame " << at.first->first << " where the one-pass read had frame "
-          << at.second->first;
-    else
-      out << "is the end";
-    out << ". ";
+    out << got.frames.size() << " of " << ref.frames.size() << " frames, the first difference at #"
+        << at.first - got.frames.begin() << " (frame "
+        << (at.first != got.frames.end() ? at.first->first : -1) << "). ";
   }
-  if (got.audio != ref.audio) {
-    const auto at =
-        std::mismatch(got.audio.begin(), got.audio.end(), ref.audio.begin(), ref.audio.end());
+  if (got.audio != ref.audio)
     out << got.audio.size() << " of " << ref.audio.size()
-        << " audio bytes, the first difference at byte " << (at.first - got.audio.begin());
-  }
+        << " audio bytes, the first difference at "
+        << std::mismatch(got.audio.begin(), got.audio.end(), ref.audio.begin(), ref.audio.end())
+                   .first -
+               got.audio.begin();
   return out.str();
 }
 
@@ -345,16 +339,10 @@ void ExpectSeeksLandRight(const Shape& s, const Made& m, size_t largest) {
       if (n < 0 || info.currentFrame != at + i || md5 != m.frames[at + i].md5) {
         const auto same = std::find_if(m.frames.begin(), m.frames.end(),
                                        [&](const SourceFrame& f) { return f.md5 == md5; });
-        std::ostringstream got;
-        if (n < 0)
-          got << "result " << n;
-        else if (same == m.frames.end())
-          got << "currentFrame " << info.currentFrame << " with bytes of no source frame";
-        else
-          got << "currentFrame " << info.currentFrame << " with the bytes of frame "
-              << same - m.frames.begin();
         ADD_FAILURE() << what << ": " << i << " frame(s) after landing on " << at << " came "
-                      << got.str() << ", not frame " << at + i;
+                      << (n < 0 ? "the end" : "currentFrame " + std::to_string(info.currentFrame))
+                      << " with the bytes of source frame " << same - m.frames.begin() << " ("
+                      << m.frames.size() << ": none), not frame " << at + i;
         break;
       }
       ReadAudioCall(d, s.audio == Audio::kVorbis);
