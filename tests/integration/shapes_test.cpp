@@ -109,9 +109,10 @@ struct Made {
   }
   int PercentLanding(int percent) const {
     const size_t offset = static_cast<size_t>(static_cast<int64_t>(length) * percent / 100);
-    for (size_t i = 0; i < index.size(); ++i)
-      if (index[i].key && index[i].pageOffset >= offset) return static_cast<int>(i);
-    return LastKeyframe();
+    return KeyframeAtOrAfter(static_cast<int>(
+        std::partition_point(index.begin(), index.end(),
+                             [&](const VideoPacket& v) { return v.pageOffset < offset; }) -
+        index.begin()));
   }
 };
 
