@@ -144,6 +144,14 @@ std::string MakePeerAvi(const std::string& dir, double seconds, int fps, int gop
       dir + "/" + name);
 }
 
+std::string MakePeerNoisyAvi(const std::string& dir, double seconds, int fps, int gop,
+                             const std::string& size, int kbps, const std::string& name) {
+  return Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=" + std::to_string(fps), "-t",
+                 Num(seconds), "-vf", "noise=alls=60:allf=t", "-c:v", "mpeg4", "-vtag", "XVID",
+                 "-b:v", std::to_string(kbps) + "k", "-g", std::to_string(gop), "-bf", "0"},
+                dir + "/" + name);
+}
+
 std::string MakePeerMp3(const std::string& dir, double seconds, int rate, int channels, int kbps,
                         const std::string& name) {
   if (!HaveFfmpegEncoder("libmp3lame")) return "";
@@ -159,6 +167,14 @@ std::string MakePeerAc3(const std::string& dir, double seconds, int rate, int ch
   return Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=" + std::to_string(rate),
                  "-t", Num(seconds), "-ac", std::to_string(channels), "-c:a", "ac3", "-b:a",
                  std::to_string(kbps) + "k", "-f", "ac3"},
+                dir + "/" + name);
+}
+
+std::string MakePeerWav(const std::string& dir, double seconds, int rate, int channels,
+                        const std::string& name) {
+  return Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=" + std::to_string(rate),
+                 "-t", Num(seconds), "-ac", std::to_string(channels), "-c:a", "pcm_s16le",
+                 "-bitexact", "-f", "wav"},
                 dir + "/" + name);
 }
 

@@ -59,12 +59,21 @@ bool HaveFfmpegEncoder(const std::string& name);  // from `ffmpeg -encoders`
 std::string MakePeerAvi(const std::string& dir, double seconds, int fps, int gop,
                         const std::string& size = "160x120", const std::string& fourcc = "XVID",
                         const std::string& name = "v.avi");
+// The same picture under strong noise at kbps (-b:v): frames as large as a
+// film's, where the test pattern alone compresses to almost nothing.
+std::string MakePeerNoisyAvi(const std::string& dir, double seconds, int fps, int gop,
+                             const std::string& size = "320x240", int kbps = 1500,
+                             const std::string& name = "v.avi");
 // Plain MP3 frames (no ID3 tag, no Xing frame): the file's bytes are exactly
 // what ogmmerge puts in the audio packets.
 std::string MakePeerMp3(const std::string& dir, double seconds, int rate = 44100, int channels = 2,
                         int kbps = 128, const std::string& name = "a.mp3");
 std::string MakePeerAc3(const std::string& dir, double seconds, int rate = 48000, int channels = 2,
                         int kbps = 192, const std::string& name = "a.ac3");
+// 16-bit PCM in a WAV file with the plain 44-byte header ogmmerge reads
+// (ffmpeg's LIST chunk, which ogmmerge refuses, left out).
+std::string MakePeerWav(const std::string& dir, double seconds, int rate = 44100, int channels = 2,
+                        const std::string& name = "a.wav");
 // Ogg Vorbis from ffmpeg's libvorbis.
 std::string MakePeerVorbisOgg(const std::string& dir, double seconds, int rate = 44100,
                               int channels = 2, const std::string& name = "a.ogg");

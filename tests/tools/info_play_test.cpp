@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mini_json.h"
+#include "test_paths.h"
 #include "tool_harness.h"
 
 namespace {
@@ -174,6 +175,33 @@ TEST(Play, DeliversEveryFrameAndTheAudio) {
   const double atEnd = SummaryNumber(vorbis.out, "a/v:", "video - audio = ");
   EXPECT_NEAR(atEnd, 0, 0.1) << vorbis.out;
   EXPECT_NE(vorbis.out.find("throughput:"), std::string::npos);
+}
+
+// A player's two threads on 30 s of large frames (a noisy picture at
+// 1.5 Mbit/s) with a keyframe every 10 s and 128 kbit/s Vorbis of noise:
+// far more than 1 MiB of video lies between keyframes, and all of it comes
+// out, the audio ending with the video.
+TEST(Play, DeliversEveryLargeFrameBetweenKeyframesTenSecondsApart) {
+  REQUIRE_PEER_TOOLS();
+  const std::string dir = Samples::Get().OutputDir("gop250");
+  const std::string avi = ogmtest::MakePeerNoisyAvi(dir, 30, kFps, 250);
+  const std::string ogg = dir + "/noise.ogg";
+  const CommandResult noise =
+      ogmtest::RunCommand({OGM_FFMPEG, "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-f",
+                           "lavfi", "-i", "anoisesrc=sample_rate=44100:amplitude=0.5", "-t", "30",
+                           "-ac", "2", "-c:a", "libvorbis", "-b:a", "128k", ogg});
+  ASSERT_EQ(noise.exitCode, 0) << noise.err;
+  ASSERT_FALSE(avi.empty());
+  const std::string ogm = ogmtest::MakePeerOgm(dir, "gop250.ogm", {avi, ogg});
+  ASSERT_FALSE(ogm.empty());
+
+  const CommandResult r = Tool({"play", ogm});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(SummaryNumber(r.out, "video:", "video:"), FrameLines(FfmpegFrameMd5(avi)).size())
+      << r.out;
+  EXPECT_EQ(SummaryNumber(r.out, "video:", "frames, "), SourceVideoBytes(avi)) << r.out;
+  EXPECT_NEAR(SummaryNumber(r.out, "audio:", "bytes, "), 30, 0.1) << r.out;
+  EXPECT_NEAR(SummaryNumber(r.out, "a/v:", "video - audio = "), 0, 0.1) << r.out;
 }
 
 // The video thread may not run more than two seconds past a due seek, so
