@@ -92,6 +92,8 @@ TEST(HttpHead, ReadsTheFinalResponse) {
     EXPECT_EQ(head.ContentLength(), c.length);
     EXPECT_EQ(head.RangeFirst(), c.first);
     EXPECT_EQ(head.RangeTotal(), c.total);
+    // The rows with a range name 10-99 and 0-9.
+    EXPECT_EQ(head.RangeLast(), c.first < 0 ? -1 : c.first == 10 ? 99 : 9);
   }
 }
 
