@@ -7,7 +7,8 @@
 //
 //   ogm_bench_http --file F --url U --access-log NGINX_LOG [--delay-ms 50] [--runs N]
 //
-// The log must have "$status $body_bytes_sent ..." as its first fields.
+// The log's lines start with "$request_uri $status $body_bytes_sent", as
+// bench/run.sh writes them.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <ogmdecaps/ogmdecaps.h>
@@ -60,9 +61,10 @@ Served ServedSince(const std::string& log, int64_t offset) {
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
+    std::string uri;
     int status = 0;
     long long body = 0;
-    if (fields >> status >> body) {
+    if (fields >> uri >> status >> body) {
       s.bytes += body;
       ++s.requests;
     }
