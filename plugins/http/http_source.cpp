@@ -32,6 +32,9 @@ constexpr int64_t kPlaybackRun = int64_t{2} << 20;
 // A transfer with at most this much still to come is received to its end
 // rather than abandoned, so its connection serves the next request.
 constexpr int64_t kFinishRest = int64_t{128} << 10;
+// Rounds of taking in what has arrived before a new request (each takes at
+// most a libcurl buffer).
+constexpr int kMaxDrains = 64;
 // A read this far past what the transfer has delivered waits for it.
 constexpr int64_t kWaitGap = int64_t{64} << 10;
 constexpr size_t kMaxSegments = 8;
@@ -122,8 +125,8 @@ int64_t HttpSource::RequestEnd(int64_t from) const {
   size = std::clamp(size, kMinRange, kMaxRange);
   int64_t end = from + size;
   if (length_ - end < kMinRange || length_ - from <= kTailRange) end = length_;
-  for (const Segment& s : segments_)
-    if (s.from > from && s.from < end && !s.bytes.empty()) end = s.from;
+  for (const HeldBytes& s : segments_)
+    if (s.From() > from && s.From() < end && s.Size() > 0) end = s.From();
   return std::min(end, length_);
 }
 
@@ -149,12 +152,12 @@ bool HttpSource::Start(int64_t from) {
   // The transfer appends to the held bytes that end where it starts, else
   // to new ones; the oldest go when there are too many.
   auto joins = std::find_if(segments_.begin(), segments_.end(),
-                            [from](const Segment& s) { return s.End() == from; });
+                            [from](const HeldBytes& s) { return s.End() == from; });
   if (joins != segments_.end()) {
     std::rotate(joins, joins + 1, segments_.end());
   } else {
     if (segments_.size() == kMaxSegments) segments_.erase(segments_.begin());
-    segments_.push_back(Segment{from, {}});
+    segments_.emplace_back(from);
   }
   return true;
 }
@@ -183,6 +186,19 @@ HttpSource::Wait HttpSource::Pump(Ready ready, Clock::time_point deadline) {
     if (left <= 0) return Wait::kTimedOut;
     curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::min<int64_t>(left, kMaxPollMs)),
                     nullptr);
+  }
+}
+
+// Takes in what has arrived, without waiting for more.
+void HttpSource::Drain() {
+  for (int i = 0; i < kMaxDrains && Running(); ++i) {
+    const int64_t before = received_;
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &queued))
+      if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) done_ = true;
+    if (received_ == before) return;
   }
 }
 
@@ -244,15 +260,14 @@ size_t HttpSource::OnBody(char* data, size_t size, size_t count, void* self) {
   // Bytes past the length the source reported are not part of it.
   const size_t take =
       static_cast<size_t>(std::min<int64_t>(bytes - skip, source->length_ - source->received_));
-  std::vector<char>& held = source->segments_.back().bytes;
-  held.insert(held.end(), data + skip, data + skip + take);
+  source->segments_.back().Append(data + skip, take);
   source->received_ += take;
   return bytes;
 }
 
-const HttpSource::Segment* HttpSource::Holding(int64_t offset) const {
-  for (const Segment& s : segments_)
-    if (offset >= s.from && offset < s.End()) return &s;
+const HeldBytes* HttpSource::Holding(int64_t offset) const {
+  for (const HeldBytes& s : segments_)
+    if (s.Holds(offset)) return &s;
   return nullptr;
 }
 
@@ -269,31 +284,26 @@ bool HttpSource::Heading(int64_t offset) const {
 // the bytes it is reading; a reader elsewhere holds no transfer back.
 int64_t HttpSource::Ahead() const {
   if (segments_.empty()) return 0;
-  const Segment& live = segments_.back();
-  return position_ >= live.from && position_ <= live.End() ? live.End() - position_ : 0;
+  const HeldBytes& live = segments_.back();
+  return position_ >= live.From() && position_ <= live.End() ? live.End() - position_ : 0;
 }
 
-// Keeps at most readAhead bytes behind the position in the segment being
-// read (trimming only once there are more than kTrimSlack bytes too many,
-// so it is rare), and within readAhead the other segments. A server
-// without ranges keeps nothing behind: a new transfer starts over from the
-// start anyway.
+// Keeps at most readAhead bytes behind the position in the bytes being read
+// (dropping them in steps of kTrimSlack), and within readAhead the other
+// held bytes. A server without ranges keeps nothing behind: a new transfer
+// starts over from the start anyway.
 void HttpSource::Trim() {
   const auto behind = static_cast<int64_t>(ranged_ ? readAhead_ : 0);
-  const int64_t slack = std::max(behind, kTrimSlack);
-  for (Segment& s : segments_) {
-    if (position_ < s.from || position_ > s.End()) continue;
-    const int64_t extra = position_ - s.from - behind;
-    if (extra > slack) {
-      s.bytes.erase(s.bytes.begin(), s.bytes.begin() + extra);
-      s.from += extra;
-    }
+  for (HeldBytes& s : segments_) {
+    if (position_ < s.From() || position_ > s.End()) continue;
+    const int64_t extra = position_ - s.From() - behind;
+    if (extra >= kTrimSlack) s.DropFront(extra);
   }
   int64_t others = 0;
   for (size_t i = segments_.size(); i-- > 1;) {
-    Segment& s = segments_[i - 1];
-    if (position_ >= s.from && position_ <= s.End()) continue;
-    others += static_cast<int64_t>(s.bytes.size());
+    const HeldBytes& s = segments_[i - 1];
+    if (position_ >= s.From() && position_ <= s.End()) continue;
+    others += s.Size();
     if (!ranged_ || others > static_cast<int64_t>(readAhead_))
       segments_.erase(segments_.begin() + static_cast<std::ptrdiff_t>(i - 1));
   }
@@ -314,8 +324,8 @@ void HttpSource::EndRun() {
 // bytes keep coming while the reader works through what is held.
 void HttpSource::RequestAhead() {
   if (!ranged_ || broken_ || Running() || received_ >= length_ || segments_.empty()) return;
-  const Segment& live = segments_.back();
-  if (live.End() != received_ || position_ < live.from || position_ > received_) return;
+  const HeldBytes& live = segments_.back();
+  if (live.End() != received_ || position_ < live.From() || position_ > received_) return;
   const int64_t run = position_ - runFrom_;
   if (run < std::max(kPlaybackRun, Predicted())) return;
   if (Ahead() >= static_cast<int64_t>(readAhead_)) return;
@@ -332,11 +342,14 @@ int32_t HttpSource::Read(void* buffer, int32_t count) {
   int starts = 0;
   for (;;) {
     if (Aborted()) return 0;
-    if (const Segment* s = Holding(position_)) {
-      const auto at = static_cast<size_t>(position_ - s->from);
-      const size_t n = std::min<size_t>(static_cast<size_t>(count), s->bytes.size() - at);
-      std::memcpy(buffer, s->bytes.data() + at, n);
-      position_ += static_cast<int64_t>(n);
+    if (const HeldBytes* s = Holding(position_)) {
+      auto* out = static_cast<char*>(buffer);
+      size_t n = 0;
+      while (n < static_cast<size_t>(count) && s->Holds(position_)) {
+        const size_t got = s->Copy(position_, out + n, static_cast<size_t>(count) - n);
+        n += got;
+        position_ += static_cast<int64_t>(got);
+      }
       Trim();
       RequestAhead();
       return static_cast<int32_t>(n);
@@ -352,7 +365,7 @@ int32_t HttpSource::Read(void* buffer, int32_t count) {
       if (!ranged_ && headState_ == Head::kGood && position_ > received_) {
         skip_ += position_ - received_;
         received_ = position_;
-        segments_.back() = Segment{position_, {}};
+        segments_.back() = HeldBytes(position_);
       }
       const Wait wait =
           Pump([this] { return Holding(position_) != nullptr || paused_ || !Heading(position_); },
@@ -364,22 +377,25 @@ int32_t HttpSource::Read(void* buffer, int32_t count) {
       }
       continue;
     }
-    // A new request from the position. A transfer with little left is
-    // received first, so the connection carries the new request.
+    // A new request from the position. What the running transfer has
+    // brought is taken first; if little is left to come, it is received to
+    // its end so the connection carries the new request.
     if (active_ && headState_ == Head::kBad) broken_ = true;
-    if (Running() && ranged_ && headState_ == Head::kGood &&
-        transferEnd_ - received_ <= kFinishRest) {
+    if (Running() && ranged_ && headState_ == Head::kGood) {
       if (paused_) {
         paused_ = false;
         curl_easy_pause(easy_, CURLPAUSE_CONT);
       }
-      const Wait wait = Pump([] { return false; }, deadline);
-      if (wait == Wait::kAborted) return 0;
-      if (wait == Wait::kTimedOut) {
-        Drop();
-        return 0;
+      Drain();
+      if (Running() && transferEnd_ - received_ <= kFinishRest) {
+        const Wait wait = Pump([] { return false; }, deadline);
+        if (wait == Wait::kAborted) return 0;
+        if (wait == Wait::kTimedOut) {
+          Drop();
+          return 0;
+        }
       }
-      continue;  // what came may hold the position after all
+      if (Holding(position_) != nullptr || Heading(position_)) continue;
     }
     Drop();
     if (broken_ || starts == kMaxStartsPerRead) return 0;
@@ -397,11 +413,8 @@ bool HttpSource::SeekTo(int64_t offset) {
   // A server without ranges: only what lies ahead stays, as a backward seek
   // re-reads from the start (bytes behind would only hide that).
   if (!ranged_) {
-    for (Segment& s : segments_) {
-      if (position_ < s.from || position_ > s.End()) continue;
-      s.bytes.erase(s.bytes.begin(), s.bytes.begin() + (position_ - s.from));
-      s.from = position_;
-    }
+    for (HeldBytes& s : segments_)
+      if (position_ >= s.From() && position_ <= s.End()) s.DropFront(position_ - s.From());
   }
   EndRun();
   runFrom_ = offset;

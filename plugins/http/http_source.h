@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "plugins/common/source.h"
+#include "plugins/http/held_bytes.h"
 #include "plugins/http/http_head.h"
 
 class HttpSource final : public Source {
@@ -70,13 +71,6 @@ class HttpSource final : public Source {
   enum class Head { kPending, kGood, kBad };
   enum class Wait { kReady, kEnded, kTimedOut, kAborted };
 
-  // Received bytes from offset `from` on, in order.
-  struct Segment {
-    int64_t from = 0;
-    std::vector<char> bytes;
-    int64_t End() const { return from + static_cast<int64_t>(bytes.size()); }
-  };
-
   HttpSource(std::string url, size_t readAhead, int timeoutMs);
 
   bool Setup();
@@ -84,12 +78,13 @@ class HttpSource final : public Source {
   int64_t RequestEnd(int64_t from) const;
   void Finish();
   void Drop();
+  void Drain();
   bool Running() const { return active_ && !done_; }
   template <class Ready>
   Wait Pump(Ready ready, Clock::time_point deadline);
   bool Pause(Clock::duration span);
   void AcceptHead();
-  const Segment* Holding(int64_t offset) const;
+  const HeldBytes* Holding(int64_t offset) const;
   bool Heading(int64_t offset) const;
   int64_t Ahead() const;
   void Trim();
@@ -110,7 +105,7 @@ class HttpSource final : public Source {
   int64_t position_ = 0;  // next byte the reader gets
 
   // Held bytes; the transfer appends to the last one. Few and disjoint.
-  std::vector<Segment> segments_;
+  std::vector<HeldBytes> segments_;
 
   // The reader's current sequential run: where it started, whether a seek
   // away from the start began it, and how many bytes its requests asked for.
