@@ -111,12 +111,12 @@ int64_t HttpSource::Predicted() const {
 int64_t HttpSource::RequestEnd(int64_t from) const {
   if (length_ < 0) return from + kOpenRange;
   if (!ranged_) return length_;
-  const int64_t read = from - runFrom_;
+  const int64_t read = from - run_.from;
   const int64_t predicted = Predicted();
   int64_t size;
   if (read <= 0)
     size = predicted > 0 ? predicted : kSeekRange;
-  else if (runRequested_ == 0 && predicted > read)
+  else if (run_.requested == 0 && predicted > read)
     size = predicted - read;  // the run began in held bytes
   else if (predicted > 0 && read < predicted + predicted / 4)
     size = predicted / 4;  // a seek that reads a little more than the last ones
@@ -148,7 +148,7 @@ bool HttpSource::Start(int64_t from) {
   paused_ = done_ = false;
   if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return false;
   active_ = true;
-  if (length_ >= 0) runRequested_ += end - from;
+  if (length_ >= 0) run_.requested += end - from;
   // The transfer appends to the held bytes that end where it starts, else
   // to new ones; the oldest go when there are too many.
   auto joins = std::find_if(segments_.begin(), segments_.end(),
@@ -312,8 +312,8 @@ void HttpSource::Trim() {
 // The reader left its run: a run that followed a seek and stopped before the
 // end tells how much the next seek will read.
 void HttpSource::EndRun() {
-  const int64_t read = position_ - runFrom_;
-  if (runFromSeek_ && read > 0 && position_ < length_) {
+  const int64_t read = position_ - run_.from;
+  if (run_.fromSeek && read > 0 && position_ < length_) {
     pastRuns_[2] = pastRuns_[1];
     pastRuns_[1] = pastRuns_[0];
     pastRuns_[0] = std::min(read, kMaxRange);
@@ -326,7 +326,7 @@ void HttpSource::RequestAhead() {
   if (!ranged_ || broken_ || Running() || received_ >= length_ || segments_.empty()) return;
   const HeldBytes& live = segments_.back();
   if (live.End() != received_ || position_ < live.From() || position_ > received_) return;
-  const int64_t run = position_ - runFrom_;
+  const int64_t run = position_ - run_.from;
   if (run < std::max(kPlaybackRun, Predicted())) return;
   if (Ahead() >= static_cast<int64_t>(readAhead_)) return;
   if (active_ && headState_ == Head::kBad) return;
@@ -416,10 +416,17 @@ bool HttpSource::SeekTo(int64_t offset) {
     for (HeldBytes& s : segments_)
       if (position_ >= s.From() && position_ <= s.End()) s.DropFront(position_ - s.From());
   }
-  EndRun();
-  runFrom_ = offset;
-  runFromSeek_ = offset > 0;
-  runRequested_ = 0;
+  if (offset == leftAt_) {
+    run_ = left_;
+    std::copy(leftPastRuns_, leftPastRuns_ + 3, pastRuns_);
+    leftAt_ = -1;
+  } else {
+    left_ = run_;
+    leftAt_ = position_;
+    std::copy(pastRuns_, pastRuns_ + 3, leftPastRuns_);
+    EndRun();
+    run_ = Run{offset, offset > 0, 0};
+  }
   position_ = offset;
   Trim();
   return true;

@@ -107,13 +107,22 @@ class HttpSource final : public Source {
   // Held bytes; the transfer appends to the last one. Few and disjoint.
   std::vector<HeldBytes> segments_;
 
-  // The reader's current sequential run: where it started, whether a seek
-  // away from the start began it, and how many bytes its requests asked for.
-  int64_t runFrom_ = 0;
-  bool runFromSeek_ = false;
-  int64_t runRequested_ = 0;
+  // A sequential run of reads: where it started, whether a seek away from
+  // the start began it, and how many bytes its requests asked for.
+  struct Run {
+    int64_t from = 0;
+    bool fromSeek = false;
+    int64_t requested = 0;
+  };
+  Run run_;
+  // The run the last seek left, where it left it (-1: none) and the past
+  // runs as they were then: a seek back there (the reader returning after
+  // reading something again) resumes that run as if it had not been left.
+  Run left_;
+  int64_t leftAt_ = -1;
   // Lengths of the last runs that followed a seek (0: none yet).
   int64_t pastRuns_[3] = {0, 0, 0};
+  int64_t leftPastRuns_[3] = {0, 0, 0};
   int64_t Predicted() const;
 
   // The transfer: one easy handle, added to the multi handle while active_,

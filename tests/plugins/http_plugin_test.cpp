@@ -106,6 +106,26 @@ TEST_F(HttpPlugin, NginxSendsWhatSeeksRead) {
   }
 }
 
+// Playback that steps back to read something again and returns: the steps
+// back into held bytes ask for nothing, and after each return playback goes
+// on with its long ranges (1 MB and more, or to the end).
+TEST_F(HttpPlugin, NginxReturnsAfterReadingAgainKeepPlaybackRanges) {
+  ASSERT_EQ(plugin.Open(http->Url("data.bin")), int32_t(data->size()));
+  ASSERT_TRUE(plugin.ReadAt(0, 2500000) == data->substr(0, 2500000));
+  const size_t before = http->Requests().size();
+  for (int32_t at = 2500000; at < 6000000; at += 250000) {
+    ASSERT_EQ(plugin.ReadAt(at - 300000, 50000), data->substr(at - 300000, 50000));
+    ASSERT_TRUE(plugin.ReadAt(at, 250000) == data->substr(at, 250000)) << at;
+  }
+  plugin.close();
+  const std::vector<ogmtest::ServedRequest> log = http->Requests();
+  for (size_t i = before; i < log.size(); ++i) {
+    const int64_t first = std::atoll(log[i].range.c_str() + 6);
+    const int64_t last = std::atoll(log[i].range.c_str() + log[i].range.find('-') + 1);
+    EXPECT_TRUE(last - first + 1 >= 1000000 || last + 1 == int64_t(data->size())) << log[i].range;
+  }
+}
+
 TEST_F(HttpPlugin, NginxSeeksReadTheRightBytes) {
   for (Nginx* server : {http, https}) {
     ASSERT_EQ(plugin.Open(server->Url("data.bin")), int32_t(data->size()));
