@@ -4,11 +4,14 @@
 # out/bench over HTTP with a private nginx on 127.0.0.1, runs every program
 # and prints one table.
 #
-#   bench/run.sh [--only open,http,demux,vorbis,seek,memory] [--runs N] [--files-only]
+#   bench/run.sh [--only open,http,demux,vorbis,seek,memory,orders] [--runs N] [--files-only]
 #
 # Environment: BENCH_BUILD (build folder, default build-bench), BENCH_OUT
 # (default out/bench), BENCH_FFMPEG_SEEKS (how many of the 95 percent seeks
-# are repeated with ffmpeg, default 95).
+# are repeated with ffmpeg, default 95), BENCH_LIB (a folder holding another
+# build's libogmdecaps.so and plug-ins, measured instead of this tree's: the
+# programs use only the public header and find the library through
+# LD_LIBRARY_PATH; the orders rows name the library loaded).
 #
 # Timings are medians of --runs runs (default 5) with the files in the page
 # cache. The machine is shared: look at the spread before trusting a figure.
@@ -18,14 +21,14 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BENCH_BUILD:-$ROOT/build-bench}
 OUT=${BENCH_OUT:-$ROOT/out/bench}
 RUNS=5
-ONLY="open,http,demux,vorbis,seek,memory"
+ONLY="open,http,demux,vorbis,seek,memory,orders"
 FILES_ONLY=0
 while [ $# -gt 0 ]; do
   case $1 in
     --only) ONLY=$2; shift 2 ;;
     --runs) RUNS=$2; shift 2 ;;
     --files-only) FILES_ONLY=1; shift ;;
-    *) echo "usage: bench/run.sh [--only open,http,demux,vorbis,seek,memory] [--runs N] [--files-only]" >&2; exit 2 ;;
+    *) echo "usage: bench/run.sh [--only open,http,demux,vorbis,seek,memory,orders] [--runs N] [--files-only]" >&2; exit 2 ;;
   esac
 done
 wants() { [[ ",$ONLY," == *",$1,"* ]]; }
@@ -110,6 +113,11 @@ MP3=$OUT/ten_mp3.ogm
 LARGE=$OUT/large.ogm
 [ "$FILES_ONLY" = 1 ] && exit 0
 build ogm_bench_open ogm_bench_http ogm_bench_demux ogm_bench_vorbis ogm_bench_seek ogm_bench_play
+if [ -n "${BENCH_LIB:-}" ]; then
+  [ -f "$BENCH_LIB/libogmdecaps.so" ] || { echo "no libogmdecaps.so in $BENCH_LIB" >&2; exit 2; }
+  log "library from $BENCH_LIB"
+  export LD_LIBRARY_PATH=$BENCH_LIB${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+fi
 
 # --- nginx on 127.0.0.1 ------------------------------------------------------
 NGX=$OUT/nginx
@@ -180,6 +188,10 @@ if wants memory; then
   run "$BIN/ogm_bench_play" --file "$VORBIS" --label Vorbis --peak-rss
   run "$BIN/ogm_bench_play" --file "$MP3" --label MP3 --peak-rss
   run "$BIN/ogm_bench_play" --file "$OUT/pages60k.ogm" --label "60,000 empty audio pages" --heap
+fi
+if wants orders; then
+  run "$BIN/ogm_bench_play" --file "$VORBIS" --label Vorbis --orders --runs "$RUNS"
+  run "$BIN/ogm_bench_play" --file "$MP3" --label MP3 --orders --runs "$RUNS"
 fi
 
 echo

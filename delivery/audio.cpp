@@ -5,6 +5,7 @@
 #include "delivery/delivery.h"
 #include "delivery/pcm.h"
 #include "demux/mul_div_round.h"
+#include "demux/page_intake.h"
 #include "demux/result.h"
 #include "demux/take_frame.h"
 
@@ -34,7 +35,7 @@ PassResult PullAudioPages(ReaderState& s) {
     int32_t slot = 0;
     s.audioNeedsPage = 0;
     for (;;) {
-      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &slot);
+      const PageIntakeResult r = PullPage(d, 1, &slot);
       if (r == kIntakeEnd || r == kIntakeReadFailed) {
         // The input is over, but the video path may have left packets of
         // this stream in its slot: take those before reporting the end.
@@ -139,12 +140,13 @@ void UpdateAudioPosition(ReaderState& s) {
 // (ogmmerge writes the granule of a later packet, up to a second on), but
 // never behind them, so each later granule buffered in the slot, less the
 // durations of the packets up to it, bounds this one from above: the
-// smallest bound over a few seconds of packets is taken. Durations come from
-// the block sizes: a packet completes a quarter of its own block and a
-// quarter of the one before. The work is resumed as pages come in, so
-// placing the count costs one pass over the packets: positions are kept
-// relative to what the stream state has handed out, as libogg moves its
-// tables down when a page comes in.
+// smallest bound over a few seconds of packets is taken, or the exact
+// position where a page met has a known one. Durations come from the block
+// sizes: a packet completes a quarter of its own block and a quarter of the
+// one before. The work is resumed as pages come in, so placing the count
+// costs one pass over the packets: positions are kept relative to what the
+// stream state has handed out, as libogg moves its tables down when a page
+// comes in.
 struct GranuleBound {
   int64_t best;        // the smallest bound so far (this packet's own granule first)
   int agreeing = 1;    // pages giving best
@@ -153,6 +155,7 @@ struct GranuleBound {
   long ptr = 0;        // lacing entries looked at, after those handed out
   long body = 0;       // body bytes looked at, after those handed out
   bool ended = false;  // a gap, the stream's end or a packet that is no audio
+  bool exact = false;  // best is this packet's exact end (from a known page)
   int64_t window;      // samples of packets to look at
 
   GranuleBound(int64_t g, long lastBlock, long rate)
@@ -160,10 +163,15 @@ struct GranuleBound {
   // True when the packets looked at reach over the whole window, enough
   // pages agree on the smallest bound, or nothing later can count.
   bool Covered() const { return ended || sum >= window || agreeing >= kAgreeingPages; }
+  void Exactly(int64_t position) {
+    best = position;
+    exact = true;
+    ended = true;
+  }
 };
 
 // Looks at the packets buffered after those already looked at.
-void ExtendBound(DemuxState& d, GranuleBound& b) {
+void ExtendBound(DemuxState& d, const VorbisAnchors& anchors, GranuleBound& b) {
   const ogg_stream_state& os = d.slots[1].streamState;
   long ptr = os.lacing_returned + b.ptr;
   long body = os.body_returned + b.body;
@@ -193,11 +201,21 @@ void ExtendBound(DemuxState& d, GranuleBound& b) {
     b.prev = block;
     if (granule == -1) continue;
     if ((val & 0x200) != 0) {
-      // The stream's last granule is its true end, which may cut the final
-      // packet short by up to that packet's duration: a bound that a cut
-      // cannot make wrong, and the end of the window.
-      b.best = std::min(b.best, granule - b.sum + duration);
-      b.ended = true;
+      // The stream's last packet: its exact end where the stream was counted
+      // to there. Else the last granule is the stream's true end, which may
+      // cut the final packet short by up to that packet's duration: a bound
+      // that a cut cannot make wrong, and the end of the window.
+      if (anchors.endExact >= 0) {
+        b.Exactly(anchors.endExact - b.sum);
+      } else {
+        b.best = std::min(b.best, granule - b.sum + duration);
+        b.ended = true;
+      }
+      break;
+    }
+    int64_t known = 0;
+    if (AnchorsFind(anchors, granule, &known)) {
+      b.Exactly(known - b.sum);
       break;
     }
     if (granule - b.sum < b.best) {
@@ -220,27 +238,52 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
   if (g == -1) return;
   if (d.packet.e_o_s != 0) {
     // The stream ends at the last granule, which may fall inside the block.
-    if (s.vorbisDecoded < 0) s.vorbisDecoded = g;
+    if (s.vorbisCounted != 0) s.vorbisAnchors.endExact = s.vorbisDecoded;
+    if (s.vorbisDecoded < 0) {
+      const int64_t end = s.vorbisAnchors.endExact;
+      s.vorbisDecoded = end >= 0 ? end : g;
+      s.vorbisCounted = end >= 0 ? 1 : 0;
+    }
     s.vorbisStop = g;
+    return;
+  }
+  int64_t known = 0;
+  if (s.vorbisCounted == 0 && AnchorsFind(s.vorbisAnchors, g, &known)) {
+    s.vorbisDecoded = known;
+    s.vorbisCounted = 1;
+  }
+  // A count that is exact (kept from the stream's start or from a known
+  // page) needs no granule: they could only make it worse. It notes where
+  // the page ends, for seeks back here.
+  if (s.vorbisCounted != 0) {
+    AnchorsNote(s.vorbisAnchors, g, s.vorbisDecoded);
     return;
   }
   // The first granule places the count; later ones only correct a count
   // that runs ahead of them (never trust a granule ahead of the count).
   GranuleBound bound(g, s.vorbisLastBlock, d.vorbisInfo.rate);
-  ExtendBound(d, bound);
+  ExtendBound(d, s.vorbisAnchors, bound);
   if (s.vorbisDecoded < 0) {
     // Placing the count: read on (pages go to their slots as usual) until
     // the packets buffered cover the window.
     for (int pages = 0; !bound.Covered() && pages < kAnchorPages;) {
       int32_t serial = 0;
-      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 1, &serial);
+      const PageIntakeResult r = PullPage(d, 1, &serial);
       if (r == kIntakeEnd || r == kIntakeReadFailed) break;
       if (r != kIntakePage) continue;
       ++pages;
-      if (serial == 1) ExtendBound(d, bound);
+      if (serial == 1) ExtendBound(d, s.vorbisAnchors, bound);
     }
+    s.vorbisDecoded = bound.best;
+    s.vorbisCounted = bound.exact ? 1 : 0;
+    return;
   }
-  if (s.vorbisDecoded < 0 || bound.best < s.vorbisDecoded) s.vorbisDecoded = bound.best;
+  if (bound.exact) {
+    s.vorbisDecoded = bound.best;
+    s.vorbisCounted = 1;
+  } else if (bound.best < s.vorbisDecoded) {
+    s.vorbisDecoded = bound.best;
+  }
 }
 
 // Decodes one packet into the decoder without its granule: the decoder
@@ -271,12 +314,15 @@ PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t c
     if (r < 0) {
       // A gap: the next packet follows, but the count breaks off.
       s.vorbisDecoded = -1;
+      s.vorbisCounted = 0;
+      AnchorsBreak(s.vorbisAnchors);
       return kPassGoOn;
     }
     const long block = vorbis_packet_blocksize(&d.vorbisInfo, &d.packet);
     if (block <= 0 && d.packet.bytes > 0 && (d.packet.packet[0] & 1) != 0) {
       // A header packet (a seek to the start): the samples count from 0.
       s.vorbisDecoded = 0;
+      s.vorbisCounted = 1;
       s.vorbisStop = INT64_MAX;
       s.vorbisLastBlock = 0;
       return kPassGoOn;
@@ -363,6 +409,11 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
   // The first sample at or after time.
   const int64_t target = (time * d.vorbisInfo.rate + 9999999) / 10000000;
   const int32_t held = DecoderHolds(d);
+  if (s.vorbisDecoded >= 0) {
+    const int64_t first = s.vorbisDecoded - held;
+    // Already there: the next sample handed out is at or after the target.
+    if (target <= first) return 1;
+  }
   if (held > 0 && s.vorbisDecoded >= 0) {
     const int64_t first = s.vorbisDecoded - held;
     if (target < s.vorbisDecoded) {
@@ -378,27 +429,37 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
   KeptPacket kept[2];
   KeptPacket* current = &kept[0];
   KeptPacket* previous = &kept[1];
+  // Until a packet is passed over, the decoder still holds the overlap of
+  // the one before, and decoding goes on as usual.
+  bool skipped = false;
   for (;;) {
     const int r = ogg_stream_packetout(&d.slots[1].streamState, &d.packet);
     if (r == 0) {
       s.audioNeedsPage = 1;
-      if (PullAudioPages(s) != kPassGoOn) return 0;
+      const PassResult pass = PullAudioPages(s);
+      if (pass == kPassReadFailed) return -1;
+      if (pass != kPassGoOn) return 0;
       continue;
     }
     if (r < 0) {
       // A gap: the count breaks off.
       s.vorbisDecoded = -1;
+      s.vorbisCounted = 0;
+      AnchorsBreak(s.vorbisAnchors);
       s.vorbisLastBlock = 0;
       previous->size = 0;
+      skipped = true;
       continue;
     }
     const long block = vorbis_packet_blocksize(&d.vorbisInfo, &d.packet);
     if (block <= 0) {
       if (d.packet.bytes > 0 && (d.packet.packet[0] & 1) != 0) {
         s.vorbisDecoded = 0;  // a header packet: the samples count from 0
+        s.vorbisCounted = 1;
         s.vorbisStop = INT64_MAX;
         s.vorbisLastBlock = 0;
         previous->size = 0;
+        skipped = true;
       }
       continue;
     }
@@ -420,12 +481,14 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
       // the count was placed only here). Decode it after the packet before
       // it, which rebuilds the overlap exactly as a continuous decode has
       // it, and drop the samples before the target.
-      vorbis_synthesis_restart(&d.vorbisDsp);
-      if (previous->size > 0) {
-        ogg_packet prev = {};
-        prev.packet = previous->bytes.data();
-        prev.bytes = previous->size;
-        DecodePacket(d, prev);
+      if (skipped) {
+        vorbis_synthesis_restart(&d.vorbisDsp);
+        if (previous->size > 0) {
+          ogg_packet prev = {};
+          prev.packet = previous->bytes.data();
+          prev.bytes = previous->size;
+          DecodePacket(d, prev);
+        }
       }
       if (usable) DecodePacket(d, packet);
       const int32_t available = DecoderHolds(d);
@@ -439,11 +502,12 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     // This packet is the one before the next: the one that holds the
     // target needs it.
     std::swap(current, previous);
+    skipped = true;
   }
 }
 
 int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity,
-                     int64_t keepFrom, bool host) {
+                     int64_t keepFrom) {
   if (buffer == nullptr) return 0;
   bool raw;
   {
@@ -479,18 +543,6 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
       started = true;
       repositions = s.repositions;
       StreamSlot& slot = s.demux.slots[1];
-      if (host) slot.reading = 1;
-      if (slot.dropped != 0) {
-        // Packets were dropped while nobody read the audio: raw audio goes on
-        // at the next whole packet; the decoder must not overlap the blocks
-        // on both sides of the hole, and the position is found again.
-        if (!raw) {
-          vorbis_synthesis_restart(&s.demux.vorbisDsp);
-          s.audioGranule = 0;
-          s.vorbisDecoded = -1;
-        }
-        slot.dropped = 0;
-      }
       PassResult pass = kPassGoOn;
       if (s.audioNeedsPage == 1) {
         // Once the stream's last packet is out, nothing more is read for it:
@@ -498,7 +550,6 @@ int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t
         if (slot.ended != 0) {
           pass = kPassInputEnded;
         } else {
-          if (host && !LetReaderCatchUp(s, hold, 0)) return 0;
           pass = PullAudioPages(s);
         }
       }
@@ -543,5 +594,5 @@ int32_t ReadAudio(ReaderState& s, void* buffer, int32_t byteCount) {
       if (byteCount > 0 && byteCount < frameBytes) return OGMDECAPS_FRAME_TOO_LARGE;
     }
   }
-  return DeliverAudio(s, static_cast<uint8_t*>(buffer), byteCount, capacity, -1, true);
+  return DeliverAudio(s, static_cast<uint8_t*>(buffer), byteCount, capacity);
 }

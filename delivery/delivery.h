@@ -37,30 +37,20 @@ int32_t DeliverVideoFrameToPending(ReaderState& s);
 // the first packet whose time is keepFrom or later is not dropped but kept
 // whole in the carry, so the host's audio resumes at a packet boundary; the
 // call then reports the request as filled.
-// host: the call comes from the host's entry, which holds no lock: the
-// audio stream counts as being read, and before pulling pages the call may
-// wait (lock released) for the video reader to catch up.
 int32_t DeliverAudio(ReaderState& s, uint8_t* buffer, int32_t byteCount, int32_t capacity,
-                     int64_t keepFrom = -1, bool host = false);
+                     int64_t keepFrom = -1);
 
 // Most bytes one Vorbis call writes for the host: 2000 plus the largest
 // batch of 8 channels of 8192-sample blocks. More decoded samples (more
 // channels) wait in the decoder for the next call.
 constexpr int32_t kVorbisCallLimit = 2000 + 8 * 8192;
 
-// Called by a host path before it pulls another page (lock taken once):
-// while the slot other is being read and holds more than kReadBacklogLimit,
-// lets go of the lock so its reader can take packets. A reader that takes
-// nothing for a while no longer counts as reading (its slot is then held to
-// the idle limit). false when the source was closed meanwhile.
-bool LetReaderCatchUp(ReaderState& s, LockHold& hold, int32_t other);
-
 // Vorbis, lock held: moves the audio on to the first sample at or after
 // time (100 ns units) without decoding the packets before it: they are
 // counted by their block sizes. The decoder restarts and decodes the packet
 // that holds that sample after the one before it, so what follows equals a
 // continuous decode. 1 done (audioTime is where the next sample lies); 0
-// when the input or the stream ended first.
+// when the input or the stream ended first; -1 when a read failed.
 int32_t SkipVorbisTo(ReaderState& s, int64_t time);
 
 #endif

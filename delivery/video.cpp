@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "delivery/delivery.h"
+#include "demux/page_intake.h"
 #include "demux/result.h"
 #include "demux/take_frame.h"
 
@@ -40,17 +41,14 @@ int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
   LockHold hold(s);
   if (!hold.taken() || s.sourceOpen == 0 || s.demux.headers[0] == nullptr) return -1;
   DemuxState& d = s.demux;
-  const bool host = sink.dest != nullptr;
   int32_t slot = 0;  // slot of the last page submitted in this call
   Frame frame;
   frame.endOfStream = 0;
   for (;;) {
-    if (host) d.slots[0].reading = 1;
     bool takeFromSlot = true;
     if (s.videoNeedsPage == 1) {
-      if (host && !LetReaderCatchUp(s, hold, 1)) return -1;
       s.videoNeedsPage = 0;
-      const PageIntakeResult r = PageIntake(d.sync, d.page, d.slots, d.input, 0, &slot);
+      const PageIntakeResult r = PullPage(d, 0, &slot);
       if (r == kIntakeEnd || r == kIntakeReadFailed) {
         // The input is over (or failed), but pages the audio path pulled
         // may have left frames in this slot: hand those out first.
@@ -68,16 +66,13 @@ int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
         const int64_t granule = d.slots[0].lastGranule;
         if (s.seeking != 0 && s.seekFirstFrame < 0 && granule >= 0)
           s.seekFirstFrame = static_cast<int32_t>(granule);
-        // After frames were dropped (nobody read the video for a while) a
-        // frame that is not a keyframe cannot be decoded: pass over those.
-        if (frame.keyframe == 1 || (s.seeking == 0 && d.slots[0].dropped == 0)) {
+        if (frame.keyframe == 1 || s.seeking == 0) {
           const int32_t copied = CopyOut(sink, frame);
-          d.slots[0].dropped = 0;
           SetCurrentFrame(
               s.info, granule >= 0 ? static_cast<int32_t>(granule) : GetCurrentFrame(s.info) + 1);
           return copied;
         }
-        // Seeking or resuming: a frame that is not a keyframe is passed over.
+        // Seeking: a frame that is not a keyframe is passed over.
         SetCurrentFrame(s.info,
                         granule > 0 ? static_cast<int32_t>(granule) : GetCurrentFrame(s.info) + 1);
       } else if (r != DECAPS_ERR_BAD_PACKET) {

@@ -12,6 +12,9 @@ void ClearDemuxState(DemuxState& d) {
   vorbis_comment_clear(&d.videoComment);
   vorbis_info_clear(&d.videoCommentInfo);
   ogg_sync_clear(&d.sync);
+  d.cursor = kMainCursor;
+  d.mainOffset = 0;
+  d.canReread = 0;
   for (StreamHeader*& h : d.headers) {
     FreeStreamHeader(h);
     h = nullptr;

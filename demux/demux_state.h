@@ -16,6 +16,8 @@
 
 enum : int32_t { kStreamUnknown = 0, kStreamPresent = 1, kStreamAbsent = -1 };
 
+constexpr int32_t kMainCursor = -1;  // DemuxState::cursor: the main reading
+
 struct DemuxState {
   InputSource input;
   int32_t sourceLength = 0;  // bytes, as the plug-in's open reported
@@ -24,6 +26,14 @@ struct DemuxState {
   StreamHeader* headers[kSlotCount] = {};  // 0 video, 1 audio (null: Vorbis)
   StreamSlot slots[kSlotCount];
   ogg_sync_state sync = {};
+  // Where the input and the sync layer read: kMainCursor, or the index of a
+  // detached slot whose pages are being read again. mainOffset is where the
+  // main reading resumes while the input serves a slot's second read.
+  int32_t cursor = kMainCursor;
+  int64_t mainOffset = 0;
+  // 1: the input can go back (its seeks work), so a slot may stop taking
+  // pages at its bound and read them again later; 0: every page is kept.
+  uint8_t canReread = 0;
   ogg_page page = {};
   ogg_packet packet = {};
   vorbis_info vorbisInfo = {};

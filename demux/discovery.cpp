@@ -303,13 +303,16 @@ int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, i
   bool scanned = false;
   const int32_t tailStart = d.sourceLength > kDurationTail ? d.sourceLength - kDurationTail : 0;
   if (!Utf16Contains(name, u"://")) {
-    InputSeek(d.input, tailStart);
+    // A file goes back whenever asked; the seek's result says so all the same.
+    d.canReread = InputSeek(d.input, tailStart) ? 1 : 0;
     ScanGranules(d.input, kDurationTail, tail);
     d.input.close();
     d.sourceLength = InputOpen(d.input, name, 4000000, openArg);
     if (d.sourceLength <= 0) return -1;
     scanned = true;
   } else if (tailStart > 0 && InputSeek(d.input, tailStart)) {
+    // A network source that serves the tail on its own serves any range.
+    d.canReread = 1;
     ScanGranules(d.input, kDurationTail, tail);
     if (!InputSeek(d.input, 0)) {
       d.input.close();

@@ -1,4 +1,4 @@
-#include <cstring>
+#include "demux/page_intake.h"
 
 #include "demux/stream_slot.h"
 
@@ -6,9 +6,9 @@ int32_t StreamSlotInit(StreamSlot& slot, int32_t serial) {
   slot.awaitingGranule = 1;
   slot.afterHeader = 0;
   slot.bound = 1;
-  slot.reading = 0;
   slot.ended = 0;
-  slot.dropped = 0;
+  slot.detached = 0;
+  slot.resumeOffset = 0;
   // ogg_stream_init does not free what an earlier init allocated.
   ogg_stream_clear(&slot.streamState);
   return ogg_stream_init(&slot.streamState, serial);
@@ -17,24 +17,16 @@ int32_t StreamSlotInit(StreamSlot& slot, int32_t serial) {
 void StreamSlotReset(StreamSlot& slot) {
   slot.awaitingGranule = 1;
   slot.afterHeader = 0;
-  slot.reading = 0;
   slot.ended = 0;
-  slot.dropped = 0;
-  ogg_stream_reset(&slot.streamState);
-}
-
-void StreamSlotDrop(StreamSlot& slot) {
-  slot.awaitingGranule = 1;
-  slot.afterHeader = 0;
-  slot.dropped = 1;
-  // The stream's next page starts a new sequence; libogg skips the part of
-  // a packet continued from a dropped page, so packets stay whole.
+  slot.detached = 0;
+  slot.resumeOffset = 0;
   ogg_stream_reset(&slot.streamState);
 }
 
 void StreamSlotClear(StreamSlot& slot) {
   ogg_stream_clear(&slot.streamState);
   slot.bound = 0;
+  slot.detached = 0;
 }
 
 long StreamSlotHeldBytes(const StreamSlot& slot) {
@@ -58,14 +50,11 @@ bool StreamSlotHasPacket(StreamSlot& slot) {
   return ogg_stream_packetpeek(&slot.streamState, nullptr) != 0;
 }
 
-int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page, int32_t reader) {
+int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page) {
   const int32_t index = SlotOfSerial(slots, ogg_page_serialno(&page));
   if (index < 0) return -1;
-  StreamSlot& slot = slots[index];
-  const long limit = slot.reading != 0 ? kHardBacklogLimit : kIdleBacklogLimit;
-  if (index != reader && StreamSlotHeldBytes(slot) > limit) StreamSlotDrop(slot);
   // A refused page (a version libogg does not know) is simply dropped.
-  ogg_stream_pagein(&slot.streamState, &page);
+  ogg_stream_pagein(&slots[index].streamState, &page);
   return index;
 }
 
@@ -77,14 +66,125 @@ int32_t AppendChunk(ogg_sync_state& sync, InputSource& input) {
   return got;
 }
 
-PageIntakeResult PageIntake(ogg_sync_state& sync, ogg_page& page, StreamSlot (&slots)[kSlotCount],
-                            InputSource& input, int32_t reader, int32_t* slot) {
-  const int r = ogg_sync_pageout(&sync, &page);
+int64_t SyncOffset(const DemuxState& d) {
+  return d.input.position - (d.sync.fill - d.sync.returned);
+}
+
+void ResetCursors(DemuxState& d) {
+  d.cursor = kMainCursor;
+  d.mainOffset = 0;
+  for (StreamSlot& slot : d.slots) slot.detached = 0;
+}
+
+namespace {
+
+int64_t PageBytes(const ogg_page& page) { return page.header_len + page.body_len; }
+
+// True when the slot has taken more than its bound and a whole packet waits
+// for its reader, so that stopping here cannot starve it.
+bool OverBound(DemuxState& d, int32_t index) {
+  StreamSlot& slot = d.slots[index];
+  return StreamSlotHeldBytes(slot) > kBacklogBound[index] && StreamSlotHasPacket(slot);
+}
+
+// Notes where the current reading stands, so it can resume there.
+void LeaveCursor(DemuxState& d) {
+  const int64_t at = SyncOffset(d);
+  if (d.cursor == kMainCursor) {
+    d.mainOffset = at;
+  } else if (d.slots[d.cursor].detached != 0) {
+    d.slots[d.cursor].resumeOffset = at;
+  }
+}
+
+// Moves the input to offset with an empty sync layer for reading `to`.
+bool EnterCursor(DemuxState& d, int32_t to, int64_t offset) {
+  if (d.cursor == to) return true;
+  LeaveCursor(d);
+  if (offset > INT32_MAX || !InputSeek(d.input, static_cast<int32_t>(offset))) return false;
+  ogg_sync_reset(&d.sync);
+  d.cursor = to;
+  return true;
+}
+
+PageIntakeResult ReadChunk(DemuxState& d) {
+  const int32_t got = AppendChunk(d.sync, d.input);
+  return got > 0 ? kIntakeRead : got == 0 ? kIntakeEnd : kIntakeReadFailed;
+}
+
+// Routes a page taken on the main reading.
+int32_t RouteMain(DemuxState& d, ogg_page& page, int32_t want) {
+  const int32_t index = SlotOfSerial(d.slots, ogg_page_serialno(&page));
+  if (index < 0) return -1;
+  StreamSlot& slot = d.slots[index];
+  if (slot.detached != 0) return -1;  // read again from its own offset later
+  if (index != want && d.canReread != 0 && OverBound(d, index)) {
+    slot.detached = 1;
+    slot.resumeOffset = SyncOffset(d) - PageBytes(page);
+    return -1;
+  }
+  ogg_stream_pagein(&slot.streamState, &page);
+  return index;
+}
+
+PageIntakeResult PullMain(DemuxState& d, int32_t want, int32_t* slot) {
+  if (!EnterCursor(d, kMainCursor, d.mainOffset)) return kIntakeReadFailed;
+  const int r = ogg_sync_pageout(&d.sync, &d.page);
   if (r > 0) {
-    *slot = RoutePage(slots, page, reader);
+    *slot = RouteMain(d, d.page, want);
     return kIntakePage;
   }
   if (r < 0) return kIntakeLostSync;
-  const int32_t got = AppendChunk(sync, input);
-  return got > 0 ? kIntakeRead : got == 0 ? kIntakeEnd : kIntakeReadFailed;
+  return ReadChunk(d);
+}
+
+// The second reading of a detached slot: its pages from resumeOffset on,
+// until it holds its bound again (having taken at least one page) or the
+// reading reaches the main one, where the two merge.
+PageIntakeResult PullAgain(DemuxState& d, int32_t want, int32_t* slot) {
+  StreamSlot& own = d.slots[want];
+  if (!EnterCursor(d, want, own.resumeOffset)) return kIntakeReadFailed;
+  bool took = false;
+  for (;;) {
+    if (took && OverBound(d, want)) {
+      *slot = want;
+      return kIntakePage;
+    }
+    const int r = ogg_sync_pageout(&d.sync, &d.page);
+    if (r < 0) continue;
+    if (r == 0) {
+      const PageIntakeResult read = ReadChunk(d);
+      if (read == kIntakeRead) continue;
+      if (read == kIntakeEnd) {
+        // The main reading can be no further than the end: merged there.
+        own.detached = 0;
+        d.cursor = kMainCursor;
+      }
+      if (took) break;
+      return read;
+    }
+    if (SyncOffset(d) - PageBytes(d.page) >= d.mainOffset) {
+      // The main reading has not taken this page: from here on both are one.
+      own.detached = 0;
+      d.cursor = kMainCursor;
+      const int32_t index = RouteMain(d, d.page, want);
+      if (took) break;
+      *slot = index;
+      return kIntakePage;
+    }
+    if (SlotOfSerial(d.slots, ogg_page_serialno(&d.page)) != want) continue;
+    ogg_stream_pagein(&own.streamState, &d.page);
+    took = true;
+  }
+  *slot = want;
+  return kIntakePage;
+}
+
+}  // namespace
+
+PageIntakeResult PullPage(DemuxState& d, int32_t want, int32_t* slot) {
+  *slot = -1;
+  if (want >= 0 && want < kSlotCount && d.slots[want].detached != 0)
+    return PullAgain(d, want, slot);
+  return PullMain(d, want, slot);
 }

@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "delivery/delivery.h"
+#include "demux/page_intake.h"
 #include "positioning/positioning.h"
 
 namespace {
@@ -15,11 +16,12 @@ constexpr int kMaxPasses = 12;
 
 // Reads audio into the scratch buffer to drop it, up to the video's time:
 // raw audio keeps its first packet at or after that time for the host.
-// 0 when the audio ran out, also by a failed read.
+// The bytes taken; 0 when the audio ran out; OGMDECAPS_READ_ERROR when a
+// read failed.
 int32_t DiscardAudio(ReaderState& s, int32_t request) {
   const int32_t r = DeliverAudio(s, s.audioScratch.data(), request, kAudioScratchBytes,
                                  s.videoTime >= 0 ? s.videoTime : -1);
-  return r > 0 ? r : 0;
+  return r > 0 ? r : r == OGMDECAPS_READ_ERROR ? r : 0;
 }
 
 // Byte offset of a seek target: percent of the length in 64-bit integers,
@@ -89,7 +91,12 @@ Pass ScanFrom(ReaderState& s, int64_t offset, int32_t minFrame) {
   }
 }
 
-enum AlignResult { kAligned, kAudioRanOut, kAudioAhead };
+// kAudioEnded: the audio stream ends before the keyframe's time, so there is
+// none to align (the host's audio calls then return 0); kFailed: a read
+// failed, or the video ended while later keyframes were taken.
+enum AlignResult { kAligned, kAudioEnded, kAudioAhead, kFailed };
+
+AlignResult RanOut(int32_t r) { return r < 0 ? kFailed : kAudioEnded; }
 
 // Brings the audio to the held keyframe's time. Audio that starts more than
 // a packet after the keyframe ends the call with kAudioAhead (the audio
@@ -98,22 +105,28 @@ enum AlignResult { kAligned, kAudioRanOut, kAudioAhead };
 AlignResult AlignAudio(ReaderState& s, bool takeLaterKeyframes) {
   if (s.demux.headers[1] == nullptr) {
     // Vorbis: the packets before the keyframe are skipped, not decoded.
-    if (SkipVorbisTo(s, s.videoTime) == 0) return kAudioRanOut;
+    int32_t r = SkipVorbisTo(s, s.videoTime);
+    if (r <= 0) return RanOut(r);
     if (s.audioTime <= s.videoTime + OnePacketTime(s)) return kAligned;
     if (!takeLaterKeyframes) return kAudioAhead;
     while (s.audioTime > s.videoTime)
-      if (DeliverVideoFrameToPending(s) < 0) return kAudioRanOut;
-    return SkipVorbisTo(s, s.videoTime) == 0 ? kAudioRanOut : kAligned;
+      if (DeliverVideoFrameToPending(s) < 0) return kFailed;
+    r = SkipVorbisTo(s, s.videoTime);
+    return r <= 0 ? RanOut(r) : kAligned;
   }
-  while (s.audioTime < 0)
-    if (DiscardAudio(s, kUntimedAudioRequest) == 0) return kAudioRanOut;
+  while (s.audioTime < 0) {
+    const int32_t r = DiscardAudio(s, kUntimedAudioRequest);
+    if (r <= 0) return RanOut(r);
+  }
   if (s.audioTime > s.videoTime + OnePacketTime(s)) {
     if (!takeLaterKeyframes) return kAudioAhead;
     while (s.audioTime > s.videoTime)
-      if (DeliverVideoFrameToPending(s) < 0) return kAudioRanOut;
+      if (DeliverVideoFrameToPending(s) < 0) return kFailed;
   }
-  while (s.audioTime < s.videoTime)
-    if (DiscardAudio(s, kTimedAudioRequest) == 0) return kAudioRanOut;
+  while (s.audioTime < s.videoTime) {
+    const int32_t r = DiscardAudio(s, kTimedAudioRequest);
+    if (r <= 0) return RanOut(r);
+  }
   return kAligned;
 }
 
@@ -127,12 +140,15 @@ bool RepositionInput(ReaderState& s, int64_t offset) {
   // Every buffered byte is dropped; the buffer itself is kept, so seeking
   // does not make playback allocate it again.
   ogg_sync_reset(&d.sync);
+  ResetCursors(d);
   StreamSlotReset(d.slots[0]);
   StreamSlotReset(d.slots[1]);
   s.audioNeedsPage = 1;
   s.videoNeedsPage = 1;
   s.audioGranule = 0;
   s.vorbisDecoded = -1;
+  s.vorbisCounted = 0;
+  AnchorsBreak(s.vorbisAnchors);
   s.vorbisStop = INT64_MAX;
   s.vorbisLastBlock = 0;
   ++s.repositions;
@@ -156,12 +172,18 @@ bool LandOnKeyframe(ReaderState& s, int64_t offset, int32_t targetFrame) {
   if (goal >= 0) offset = offset > back ? offset - back : 0;
   for (int pass = 0; pass < kMaxPasses; ++pass) {
     const Pass p = ScanFrom(s, offset, goal < 0 ? 0 : goal);
-    if (!p.moved) return p.found && (!audio || AlignAudio(s, true) == kAligned);
+    if (!p.moved) return p.found && (!audio || AlignAudio(s, true) != kFailed);
     if (!p.found && p.lastKey >= 0) {
       // No keyframe at or after the goal follows: the last keyframe read is
       // the source's last. Land on it (read again from the same place).
       goal = p.lastKey;
       continue;
+    }
+    if (!p.found && goal < 0) {
+      // A percent past the video's last keyframe (audio goes on after the
+      // video): from further back, the last keyframe is the landing, not
+      // the first one found there.
+      goal = INT32_MAX;
     }
     // Found from before the goal (or from the start): no keyframe between
     // the goal and the one found was passed over.
@@ -169,8 +191,8 @@ bool LandOnKeyframe(ReaderState& s, int64_t offset, int32_t targetFrame) {
       if (!audio) return true;
       const bool last = pass + 1 == kMaxPasses || offset == 0;
       const AlignResult a = AlignAudio(s, last);
-      if (a == kAligned) return true;
-      if (a == kAudioRanOut) return false;
+      if (a == kAligned || a == kAudioEnded) return true;
+      if (a == kFailed) return false;
       // The audio read here starts after the keyframe: the same keyframe
       // from earlier reaches the audio before it.
       goal = GetCurrentFrame(s.info);
@@ -230,9 +252,14 @@ int32_t Seek(ReaderState& s, int32_t position, int32_t byFrame) {
 
 int32_t ReSeekAudio(ReaderState& s) {
   if (s.demux.audioPresent != kStreamPresent) return 0;
+  if (s.demux.headers[1] == nullptr) {
+    // Vorbis: the packets before the video's time are counted, not decoded.
+    if (s.videoTime >= 0 && SkipVorbisTo(s, s.videoTime) <= 0) return 0;
+    return RemainingAudioBytes(s);
+  }
   while (s.audioTime < 0)
-    if (DiscardAudio(s, kUntimedAudioRequest) == 0) return 0;
+    if (DiscardAudio(s, kUntimedAudioRequest) <= 0) return 0;
   while (s.audioTime < s.videoTime)
-    if (DiscardAudio(s, kTimedAudioRequest) == 0) return 0;
+    if (DiscardAudio(s, kTimedAudioRequest) <= 0) return 0;
   return RemainingAudioBytes(s);
 }

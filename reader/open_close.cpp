@@ -23,7 +23,9 @@ void ResetPlaybackState(ReaderState& s) {
   s.videoTime = 0;
   s.audioTime = 0;
   s.audioGranule = 0;
-  s.vorbisDecoded = -1;
+  // The first data packet after the headers starts the stream: sample 0.
+  s.vorbisDecoded = 0;
+  s.vorbisCounted = 1;
   s.vorbisStop = INT64_MAX;
   s.vorbisLastBlock = 0;
   s.pendingVideoBytes = 0;
@@ -139,6 +141,7 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
   std::memcpy(s.info.chapterNames, found.chapterNames, sizeof s.info.chapterNames);
   SetCurrentFrame(s.info, 0);
   DescribeStreams(s);
+  AnchorsReset(s.vorbisAnchors, s.demux.vorbisInfo.rate);
   s.sourceOpen = 1;
   if (result != nullptr) *result = &s.info;
   return 1;

@@ -13,6 +13,7 @@
 #include "demux/demux_state.h"
 #include "platform/mutex.h"
 #include "state/held_buffer.h"
+#include "state/vorbis_anchors.h"
 
 constexpr int32_t kPendingFrameBytes = 48000;
 constexpr int32_t kAudioCarryBytes = 4096;
@@ -32,6 +33,10 @@ struct ReaderState {
   int64_t audioTime = 0;       // 100 ns; negative: no time established
   int64_t audioGranule = 0;    // Vorbis sample position; 0: none yet
   int64_t vorbisDecoded = -1;  // Vorbis: position at the end of the decoder's output; -1 unknown
+  // 1: vorbisDecoded was counted packet by packet from the stream's first
+  // sample, so it is exact and the page granules are not needed.
+  uint8_t vorbisCounted = 0;
+  VorbisAnchors vorbisAnchors;     // exact positions of pages counted through
   int64_t vorbisStop = INT64_MAX;  // Vorbis: the stream ends here (last page's granule)
   int32_t vorbisLastBlock = 0;  // block size of the last Vorbis packet decoded; 0 after a restart
   HeldBuffer<kPendingFrameBytes> pendingVideoFrame;  // keyframe kept by a seek

@@ -1,8 +1,8 @@
 // Pulls a source's video frames and audio in one thread, in time order, the
 // way a player's two pulls would interleave. A host that wants only the
-// video leaves the audio unread: the reader keeps a bounded backlog of a
-// stream nobody reads and drops the rest, so reading (and decoding) audio
-// only to throw it away would cost time and save nothing.
+// video leaves the audio unread: the reader keeps only a bounded backlog of
+// a stream nobody reads (the rest stays in the source), so reading (and
+// decoding) audio only to throw it away would cost time and save nothing.
 #ifndef OGMDECAPS_TOOLS_PUMP_H
 #define OGMDECAPS_TOOLS_PUMP_H
 

@@ -3,17 +3,28 @@
 // the video only and the audio only (the other stream's pages then pile up
 // in the reader), and of an open alone, beside ffmpeg's stream copy; and
 // the peak heap and RSS of reading the video alone beside a bare libogg
-// loop that takes the same video frames out of the file.
+// loop that takes the same video frames out of the file. Read orders: the
+// video then the audio, the audio then the video, both interleaved in one
+// thread, and the two threads of play, each with the frames and audio it
+// delivers (the same in every order when nothing is lost), the bytes it
+// reads from the file and its instructions per MB of file (callgrind),
+// beside the bare libogg loop over every page and packet; and the wall time
+// of play.
 //
 //   ogm_bench_play --file F.ogm --label L --peak-rss
 //   ogm_bench_play --file F.ogm --label L --heap   (the last two rows only)
-//   ogm_bench_play --file F.ogm --mode play|video|audio|open
-//       (one run; peak RSS is taken by the parent from wait4, the figure
+//   ogm_bench_play --file F.ogm --label L --orders [--runs N]
+//   ogm_bench_play --file F.ogm --mode play|video|audio|open|video-audio|audio-video|mixed
+//       (one run, printing frames, audio bytes, bytes read and video bytes;
+//        peak RSS is taken by the parent from wait4, the figure
 //        /usr/bin/time -v reports as its maximum resident set size)
+//   ogm_bench_play --file F.ogm --mode ogg-all
+//       (the bare libogg loop over every stream: packets, bytes read)
 //   ogm_bench_play --file F.ogm --mode allocs|allocs-video
 //       (heap allocations after a 12 s warm-up, to the end of the file)
 //   ogm_bench_play --file F.ogm --mode heap-video|heap-ogg
 //       (peak heap held beyond what the host had before the open)
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <ogg/ogg.h>
@@ -25,6 +36,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -115,10 +127,12 @@ void CountAllocations(const StreamInfo& info, bool withAudio, int warmupFrames) 
 std::atomic<double> gVideoSeconds{0}, gAudioSeconds{0};
 std::atomic<bool> gVideoDone{false}, gAudioDone{false};
 
-void VideoThread(const StreamInfo& info, int64_t* frames) {
+void VideoThread(const StreamInfo& info, int64_t* frames, int64_t* bytes) {
   std::unique_ptr<uint8_t[]> frame(HostBuffer(kVideoBufferBytes));
-  while (AVIDecaps_NextVideoFrame(frame.get(), 0) >= 0) {
+  int32_t n;
+  while ((n = AVIDecaps_NextVideoFrame(frame.get(), 0)) >= 0) {
     ++*frames;
+    *bytes += n;
     gVideoSeconds = *frames / info.framesPerSecond;
     while (!gAudioDone && gVideoSeconds > gAudioSeconds + 1.0)
       std::this_thread::sleep_for(std::chrono::microseconds(100));
@@ -193,6 +207,34 @@ int HeapOgg(const std::string& file) {
   return 0;
 }
 
+// The floor of the read orders: a bare libogg loop that pulls every page
+// and packet of every stream and does nothing else.
+int OggAll(const std::string& file) {
+  const int fd = open(file.c_str(), O_RDONLY);
+  if (fd < 0) return 1;
+  ogg_sync_state sync;
+  ogg_sync_init(&sync);
+  std::map<int, ogg_stream_state> streams;
+  int64_t packets = 0, bytesRead = 0;
+  ogg_page page;
+  ogg_packet packet;
+  while (NextOggPage(fd, sync, &page, &bytesRead)) {
+    const int serial = ogg_page_serialno(&page);
+    auto it = streams.find(serial);
+    if (it == streams.end()) {
+      it = streams.emplace(serial, ogg_stream_state()).first;
+      ogg_stream_init(&it->second, serial);
+    }
+    ogg_stream_pagein(&it->second, &page);
+    while (ogg_stream_packetout(&it->second, &packet) > 0) ++packets;
+  }
+  for (auto& s : streams) ogg_stream_clear(&s.second);
+  ogg_sync_clear(&sync);
+  close(fd);
+  std::printf("%lld %lld\n", static_cast<long long>(packets), static_cast<long long>(bytesRead));
+  return 0;
+}
+
 // Rows of the peak heap and RSS of video-only reading, ours and the floor.
 void HeapRows(const std::string& file, const std::string& label) {
   for (const char* m : {"heap-video", "heap-ogg"}) {
@@ -209,31 +251,112 @@ void HeapRows(const std::string& file, const std::string& label) {
   }
 }
 
+struct Delivered {
+  long long frames = 0, audio = 0, read = 0, videoBytes = 0;
+  bool ok = false;
+};
+Delivered RunOrder(const std::vector<std::string>& child) {
+  const ChildResult r = RunChild(child, true);
+  Delivered d;
+  d.ok = r.exitCode == 0 && std::sscanf(r.out.c_str(), "%lld %lld %lld %lld", &d.frames, &d.audio,
+                                        &d.read, &d.videoBytes) == 4;
+  return d;
+}
+
+// Rows per read order, the floor's row and play's wall time. Interleaved
+// reading goes first: the other orders are compared with what it delivers.
+void OrderRows(const std::string& file, const std::string& label, int runs) {
+  Dl_info where = {};
+  if (dladdr(reinterpret_cast<void*>(&AVIDecaps_Open), &where) != 0 && where.dli_fname)
+    Row("orders", "library", where.dli_fname);
+  const double mb = static_cast<double>(FileSize(file)) / 1e6;
+  struct Order {
+    const char* mode;
+    const char* subject;
+  };
+  const Order orders[] = {{"mixed", "interleaved, one thread"},
+                          {"video-audio", "video, then audio"},
+                          {"audio-video", "audio, then video"},
+                          {"play", "two threads (play)"}};
+  Delivered reference;
+  double playInstructions = -1;
+  for (const Order& o : orders) {
+    const std::vector<std::string> child = {SelfExe(), "--file", file, "--mode", o.mode};
+    const Delivered d = RunOrder(child);
+    if (std::string(o.mode) == "mixed") reference = d;
+    const double instructions = CallgrindInstructions(child);
+    if (std::string(o.mode) == "play") playInstructions = instructions;
+    const bool same = d.frames == reference.frames && d.videoBytes == reference.videoBytes &&
+                      d.audio == reference.audio;
+    Row("orders", label + ", " + o.subject,
+        Fmt("%lld frames, %s video", d.frames, Bytes(static_cast<double>(d.videoBytes)).c_str()),
+        Fmt("%s audio", Bytes(static_cast<double>(d.audio)).c_str()),
+        Fmt("%s read (%.3fx file)", Bytes(static_cast<double>(d.read)).c_str(), d.read / 1e6 / mb),
+        Fmt("%.2f M instructions per MB", instructions / 1e6 / mb) +
+            (!d.ok   ? ", FAILED"
+             : !same ? Fmt(", differs from interleaved: %lld frames, %lld video bytes, %lld "
+                           "audio bytes",
+                           d.frames - reference.frames, d.videoBytes - reference.videoBytes,
+                           d.audio - reference.audio)
+                     : ""));
+  }
+  const std::vector<std::string> floor = {SelfExe(), "--file", file, "--mode", "ogg-all"};
+  const ChildResult f = RunChild(floor, true);
+  long long packets = 0, read = 0;
+  std::sscanf(f.out.c_str(), "%lld %lld", &packets, &read);
+  Row("orders", "bare libogg loop, " + label + ", every page and packet",
+      Fmt("%lld packets", packets), "", Fmt("%s read", Bytes(static_cast<double>(read)).c_str()),
+      Fmt("%.2f M instructions per MB", CallgrindInstructions(floor) / 1e6 / mb) +
+          (f.exitCode == 0 ? "" : ", FAILED"));
+  std::vector<double> wall, cpu;
+  for (int i = 0; i < runs; ++i) {
+    const ChildResult r = RunChild({SelfExe(), "--file", file, "--mode", "play"});
+    if (r.exitCode != 0) continue;
+    wall.push_back(r.wallMs / 1e3);
+    cpu.push_back(r.cpuSeconds);
+  }
+  Row("orders", "ours, " + label + ", play (two threads)",
+      Fmt("%.2f s wall (median of %zu, worst %.2f)", Median(wall), wall.size(), Worst(wall)),
+      Fmt("%.2f s CPU", Median(cpu)), Fmt("%.3f G instructions", playInstructions / 1e9),
+      static_cast<int>(wall.size()) == runs ? "" : "FAILED runs");
+}
+
 int RunMode(const std::string& file, const std::string& mode) {
   if (mode == "heap-video") return HeapVideo(file);
   if (mode == "heap-ogg") return HeapOgg(file);
+  if (mode == "ogg-all") return OggAll(file);
   const std::u16string name = Utf16(file);
+  const int64_t readBefore = ProcessReadBytes();
   void* p = nullptr;
   if (AVIDecaps_Open(name.c_str(), 0, 0, &p) != 1) return 1;
   const StreamInfo& info = *static_cast<StreamInfo*>(p);
-  int64_t frames = 0, audio = 0;
+  int64_t frames = 0, audio = 0, videoBytes = 0;
   if (mode == "allocs" || mode == "allocs-video") {
     CountAllocations(info, mode == "allocs", static_cast<int>(12 * info.framesPerSecond));
     AVIDecaps_Close();
     return 0;
   }
   if (mode == "play") {
-    std::thread v(VideoThread, std::cref(info), &frames);
+    std::thread v(VideoThread, std::cref(info), &frames, &videoBytes);
     std::thread a(AudioThread, std::cref(info), &audio);
     v.join();
     a.join();
-  } else if (mode == "video") {
-    frames = ReadAll(info, true, false).frames;
-  } else if (mode == "audio") {
-    audio = ReadAll(info, false, true).audioBytes;
+  } else {
+    // One thread: the video, the audio or both, in the order the mode names.
+    const bool both = mode == "video-audio" || mode == "audio-video" || mode == "mixed";
+    const bool videoFirst = mode == "video" || mode == "video-audio";
+    const bool audioFirst = mode == "audio" || mode == "audio-video";
+    ReadTotals first, second;
+    if (videoFirst || audioFirst) first = ReadAll(info, videoFirst, audioFirst);
+    if (both) second = ReadAll(info, !videoFirst, !audioFirst);
+    frames = first.frames + second.frames;
+    videoBytes = first.videoBytes + second.videoBytes;
+    audio = first.audioBytes + second.audioBytes;
   }
   AVIDecaps_Close();
-  std::printf("%lld %lld\n", static_cast<long long>(frames), static_cast<long long>(audio));
+  std::printf(
+      "%lld %lld %lld %lld\n", static_cast<long long>(frames), static_cast<long long>(audio),
+      static_cast<long long>(ProcessReadBytes() - readBefore), static_cast<long long>(videoBytes));
   return mode == "open" || frames > 0 || audio > 0 ? 0 : 1;
 }
 
@@ -245,11 +368,16 @@ int main(int argc, char** argv) {
   if (file.empty()) {
     std::fprintf(
         stderr,
-        "usage: ogm_bench_play --file F.ogm (--label L (--peak-rss | --heap) | --mode M)\n");
+        "usage: ogm_bench_play --file F.ogm (--label L (--peak-rss | --heap | --orders [--runs N]) "
+        "| --mode M)\n");
     return 2;
   }
   if (!mode.empty()) return RunMode(file, mode);
   const std::string label = Arg(argc, argv, "--label", "file");
+  if (Flag(argc, argv, "--orders")) {
+    OrderRows(file, label, std::atoi(Arg(argc, argv, "--runs", "5").c_str()));
+    return 0;
+  }
   if (Flag(argc, argv, "--heap")) {
     HeapRows(file, label);
     return 0;

@@ -9,6 +9,15 @@
  *
  * Results: 1 done; 0 failed or nothing delivered; byte counts; doubles.
  * No function reports error text and none throws.
+ *
+ * The video and the audio may be read in any order, from one thread or two,
+ * each as far ahead of the other as the host likes (or one of them not at
+ * all), and nothing is lost. Pages of the stream being read behind are kept
+ * up to a bound (1 MiB of video, 128 KiB of audio); past it they stay in
+ * the source and are read again, with a seek of the plug-in, when that
+ * stream is asked for. A source whose plug-in could not seek at open (or, on
+ * a network source, could not serve the tail) keeps every such page
+ * instead: memory then grows with the distance between the two streams.
  */
 #ifndef OGMDECAPS_OGMDECAPS_H
 #define OGMDECAPS_OGMDECAPS_H

@@ -109,3 +109,42 @@ TEST(PcmConversionTest, ShiftsAndClips) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pages noted while counting (written granule, exact end), then what a seek
+// finds for each granule: only granules unlike both neighbours are kept,
+// at most one a spacing (here 100 samples), thinned when the table fills.
+TEST(VorbisAnchorsTest, KeepsUniqueGranulesOnceASpacing) {
+  VorbisAnchors a;
+  AnchorsReset(a, 100);
+  const std::pair<int64_t, int64_t> pages[] = {
+      {500, 480},              // the first after a reset: its predecessor is unknown
+      {600, 580}, {600, 590},  // one granule on two pages: neither is kept
+      {700, 690}, {720, 710},  // 720 is within the spacing of 700
+      {900, 880}, {1000, 990}};
+  for (const auto& [granule, exact] : pages) AnchorsNote(a, granule, exact);
+  int64_t exact = 0;
+  EXPECT_FALSE(AnchorsFind(a, 500, &exact));
+  EXPECT_FALSE(AnchorsFind(a, 600, &exact));
+  EXPECT_TRUE(AnchorsFind(a, 700, &exact) && exact == 690);
+  EXPECT_FALSE(AnchorsFind(a, 720, &exact));
+  EXPECT_TRUE(AnchorsFind(a, 900, &exact) && exact == 880);
+  EXPECT_FALSE(AnchorsFind(a, 1000, &exact));  // waits for its successor
+  // A break (a seek) starts the neighbours over; what was kept stays.
+  AnchorsBreak(a);
+  AnchorsNote(a, 1000, 990);
+  AnchorsNote(a, 1100, 1090);
+  EXPECT_FALSE(AnchorsFind(a, 1000, &exact));
+  EXPECT_TRUE(AnchorsFind(a, 700, &exact));
+
+  // A full table keeps every other entry and doubles the spacing.
+  AnchorsReset(a, 1);
+  for (int64_t g = 1; g <= kVorbisAnchorCapacity + 3; ++g) AnchorsNote(a, 10 * g, 10 * g - 5);
+  EXPECT_EQ(a.spacing, 2);
+  EXPECT_LE(a.count, kVorbisAnchorCapacity / 2 + 1);
+  EXPECT_TRUE(AnchorsFind(a, 20, &exact) && exact == 15);
+  EXPECT_TRUE(AnchorsFind(a, 10 * (kVorbisAnchorCapacity + 2), &exact));
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "demux/page_intake.h"
 #include "demux/result.h"
 #include "demux/take_frame.h"
 #include "memory_input.h"
@@ -61,7 +62,7 @@ TEST_F(DiscoveryTest, VideoWithRawAudio) {
   int32_t r;
   while ((r = TakeFrame(d_.slots[1], *d_.headers[1], &frame)) == kNoPacket) {
     int32_t serial;
-    ASSERT_NE(PageIntake(d_.sync, d_.page, d_.slots, d_.input, 1, &serial), kIntakeEnd);
+    ASSERT_NE(PullPage(d_, 1, &serial), kIntakeEnd);
   }
   EXPECT_TRUE(r == kPacket || r == DECAPS_ERR_NO_GRANULE) << r;
   ASSERT_GE(frame.size, 4);

@@ -76,7 +76,7 @@ struct PeerFile {
   int32_t avgBytesPerSecond = 0;  // from the OGM's audio stream header
   RawAudio raw;
   // Vorbis.
-  ogmtest::DecodedPcm reference;  // reference decode of the OGM's audio stream
+  ogmtest::DecodedPcm reference;  // the source track decoded (Vorbis)
   int vorbisLongBlock = 0;        // samples
   int32_t vorbisNominalBitrate = 0;
   // How far (samples) the page granules of the OGM's Vorbis stream lie past

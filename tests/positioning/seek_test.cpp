@@ -128,16 +128,41 @@ TEST_F(ReaderTest, SeekWithoutAudioReadsNoAudio) {
   ExpectKeyframeThenOrder(o, 10);
 }
 
-TEST_F(ReaderTest, AudioEndingBeforeTheVideoRewinds) {
+TEST_F(ReaderTest, SeeksPastTheAudiosEndLandAsWithoutAudio) {
   ogmtest::SimpleOgmOptions o = RawFile();
   o.audioSeconds = 5;  // the audio stops long before the video
   ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
-  EXPECT_EQ(SeekEntry(70, 0), info_->totalAudioBytes);
-  EXPECT_EQ(info_->currentFrame, 0);
-  // Re-aligning where the audio has ended reports 0.
-  std::vector<uint8_t> frame(1 << 16);
-  for (int i = 0; i < 400; ++i) ASSERT_GT(NextVideoFrameEntry(frame.data()), 0);
-  EXPECT_EQ(ReSeekAudioEntry(), 0);
+  std::vector<uint8_t> buf(64);
+  for (const auto& [position, byFrame] : {std::pair{70, 0}, {300, 1}, {500, 1}}) {
+    SCOPED_TRACE(position);
+    SeekEntry(position, byFrame);
+    const int32_t landing = info_->currentFrame;
+    EXPECT_GT(landing, 125);
+    if (byFrame != 0) {
+      EXPECT_EQ(landing, (position + o.gop - 1) / o.gop * o.gop);
+    }
+    EXPECT_EQ(ReadAudioEntry(buf.data(), 64), 0);
+    ExpectKeyframeThenOrder(o, 60);
+    EXPECT_EQ(info_->currentFrame, landing + 59);
+    EXPECT_EQ(ReSeekAudioEntry(), 0);
+  }
+}
+
+TEST_F(ReaderTest, PercentSeeksIntoAnAudioTailLandOnTheLastKeyframe) {
+  ogmtest::SimpleOgmOptions o = RawFile();
+  o.audioSeconds = 60;  // half of the file is audio after the video's end
+  ASSERT_EQ(OpenBytes(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  int32_t previous = 0;
+  for (int p = 10; p <= 90; p += 10) {
+    SCOPED_TRACE(p);
+    SeekEntry(p, 0);
+    EXPECT_GE(info_->currentFrame, previous);
+    previous = info_->currentFrame;
+    if (p >= 60) {
+      EXPECT_EQ(info_->currentFrame, 700);
+    }
+    ExpectKeyframeThenOrder(o, 10);
+  }
 }
 
 TEST_F(ReaderTest, HeldKeyframeLargerThanTheFixedBuffer) {
@@ -156,6 +181,13 @@ TEST_F(ReaderTest, HeldKeyframeLargerThanTheFixedBuffer) {
   ASSERT_NE(gReader.pendingVideoFrame.heap, nullptr);
   SeekEntry(0, 0);
   EXPECT_EQ(gReader.pendingVideoFrame.heap, nullptr);
+}
+
+int32_t ReadFramesThenReSeek(int32_t frame, int frames) {
+  SeekEntry(frame, 1);
+  std::vector<uint8_t> buf(1 << 20);
+  for (int i = 0; i < frames; ++i) NextVideoFrameEntry(buf.data());
+  return ReSeekAudioEntry();
 }
 
 // Rows: a usual stereo stream, and 12 channels of noise at the highest
@@ -191,9 +223,12 @@ TEST_F(ReaderTest, VorbisAfterASeekEqualsAContinuousDecode) {
     for (int32_t n; (n = ReadAudioEntry(buf.data(), 4096 * row.channels)) > 0;)
       whole.insert(whole.end(), buf.begin(), buf.begin() + n);
     const std::function<int32_t()> seeks[] = {
-        [] { return SeekEntry(30, 0); },  [] { return SeekEntry(77, 0); },
+        [] { return SeekEntry(30, 0); }, [] { return SeekEntry(77, 0); },
         [] { return SeekEntry(100, 1); }, [] { return SeekEntry(131, 1); },
-        [] { return SeekEntry(249, 1); }, [] { return SeekChapterEntry(1); }};
+        [] { return SeekEntry(249, 1); }, [] { return SeekChapterEntry(1); },
+        // The video read on ahead, the audio brought to it: far (packets
+        // skipped) and near (within the packet the decoder holds).
+        [] { return ReadFramesThenReSeek(50, 60); }, [] { return ReadFramesThenReSeek(150, 1); }};
     for (size_t k = 0; k < std::size(seeks); ++k) {
       SCOPED_TRACE(k);
       seeks[k]();
