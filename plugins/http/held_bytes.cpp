@@ -3,11 +3,22 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+constexpr size_t kMaxSpare = 4;
+
+}  // namespace
+
 void HeldBytes::Append(const char* data, size_t count) {
   while (count > 0) {
     if (blocks_.empty() || blocks_.back().size() == kBlock) {
-      blocks_.emplace_back();
-      blocks_.back().reserve(kBlock);
+      if (spare_.empty()) {
+        blocks_.emplace_back();
+        blocks_.back().reserve(kBlock);
+      } else {
+        blocks_.push_back(std::move(spare_.back()));
+        spare_.pop_back();
+      }
     }
     std::vector<char>& last = blocks_.back();
     const size_t take = std::min(count, kBlock - last.size());
@@ -32,6 +43,10 @@ void HeldBytes::DropFront(int64_t count) {
   head_ += static_cast<size_t>(count);
   while (!blocks_.empty() && head_ >= blocks_.front().size()) {
     head_ -= blocks_.front().size();
+    if (spare_.size() < kMaxSpare) {
+      spare_.push_back(std::move(blocks_.front()));
+      spare_.back().clear();
+    }
     blocks_.pop_front();
   }
 }

@@ -32,6 +32,9 @@ class HeldBytes {
   size_t head_ = 0;  // bytes at the start of blocks_.front() already dropped
   // Every block but the last is full (kBlock bytes).
   std::deque<std::vector<char>> blocks_;
+  // Dropped blocks kept for the next appends: in a long read, the pages of
+  // the same few blocks are reused instead of fresh ones faulted in.
+  std::vector<std::vector<char>> spare_;
 };
 
 #endif

@@ -35,6 +35,7 @@ constexpr int64_t kFinishRest = int64_t{128} << 10;
 // Rounds of taking in what has arrived before a new request (each takes at
 // most a libcurl buffer).
 constexpr int kMaxDrains = 64;
+constexpr int64_t kDrainEvery = int64_t{256} << 10;
 // A read this far past what the transfer has delivered waits for it.
 constexpr int64_t kWaitGap = int64_t{64} << 10;
 constexpr size_t kMaxSegments = 8;
@@ -351,6 +352,13 @@ int32_t HttpSource::Read(void* buffer, int32_t count) {
         position_ += static_cast<int64_t>(got);
       }
       Trim();
+      // While the reader works through held bytes, what has arrived is taken
+      // in now and then, so the end of a range is seen (and the next one asked
+      // for) long before the held bytes run out.
+      if (Running() && !paused_ && position_ >= drainAt_) {
+        drainAt_ = position_ + kDrainEvery;
+        Drain();
+      }
       RequestAhead();
       return static_cast<int32_t>(n);
     }

@@ -137,6 +137,7 @@ class HttpSource final : public Source {
   int64_t received_ = 0;      // offset of the next byte it delivers
   bool paused_ = false;
   bool done_ = false;
+  int64_t drainAt_ = 0;  // the position of the next look at what has arrived
 };
 
 #endif
