@@ -76,7 +76,7 @@ void HttpHead::Field(std::string_view name, std::string_view value) {
     contentLength_ = TakeNumber(value);
     if (!value.empty()) contentLength_ = -1;
   } else if (SameNoCase(name, "Content-Range")) {
-    rangeFirst_ = rangeTotal_ = -1;
+    rangeFirst_ = rangeLast_ = rangeTotal_ = -1;
     if (!SameNoCase(value.substr(0, 6), "bytes ")) return;
     value = Trim(value.substr(6));
     const int64_t first = TakeNumber(value);
@@ -84,6 +84,7 @@ void HttpHead::Field(std::string_view name, std::string_view value) {
     const int64_t last = TakeNumber(value);
     if (last < first || !TakeChar(value, '/')) return;
     rangeFirst_ = first;
+    rangeLast_ = last;
     if (value == "*") return;
     const int64_t total = TakeNumber(value);
     if (value.empty() && total > last) rangeTotal_ = total;

@@ -22,6 +22,7 @@ class HttpHead {
   // From "Content-Range: bytes first-last/total"; -1 when absent,
   // malformed, or (total only) given as "*".
   int64_t RangeFirst() const { return rangeFirst_; }
+  int64_t RangeLast() const { return rangeLast_; }
   int64_t RangeTotal() const { return rangeTotal_; }
 
  private:
@@ -33,6 +34,7 @@ class HttpHead {
   int status_ = 0;
   int64_t contentLength_ = -1;
   int64_t rangeFirst_ = -1;
+  int64_t rangeLast_ = -1;
   int64_t rangeTotal_ = -1;
 };
 

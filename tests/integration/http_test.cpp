@@ -1,5 +1,7 @@
 // The same peer files read through URLs, served by nginx on 127.0.0.1.
 #include <cmath>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -124,6 +126,104 @@ TEST_P(HttpSource, AudioAloneEqualsTheLocalFilesAudio) {
   ASSERT_FALSE(local.empty());
   EXPECT_EQ(net.size(), local.size());
   EXPECT_TRUE(net == local);
+}
+
+// Bytes this process got from read-like calls (/proc/self/io): what the
+// reader reads from a local file, which the plain plug-in reads directly.
+int64_t BytesReadSoFar() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  int64_t value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return -1;
+}
+
+struct Cost {
+  int64_t bytes = 0;
+  int requests = 0;
+};
+
+// The same calls on the local file and over HTTP: what nginx sends (and in
+// how many requests) for the open, for each seek and for a whole read,
+// beside the bytes the reader reads from the file for it.
+TEST_P(HttpSource, SendsLittleMoreThanTheFileReads) {
+  // Room for 4096 bytes of raw audio or one Vorbis call.
+  std::vector<uint8_t> frame = FrameBuffer(), pcm(std::max<size_t>(PcmBufferBytes(*peer_), 4096));
+  auto land = [&] {
+    AVIDecaps_NextVideoFrame(frame.data(), 0);
+    AVIDecaps_ReadAudio(pcm.data(), 4096);
+  };
+  using Step = std::function<void(const StreamInfo&)>;
+  std::vector<Step> steps = {[](const StreamInfo&) {}};  // the open alone
+  for (int p : {50, 13, 77, 31}) steps.push_back([p](const StreamInfo&) { AVIDecaps_Seek(p, 0); });
+  for (int f : {300, 120, 410})
+    steps.push_back([f](const StreamInfo& i) { AVIDecaps_Seek(f % i.frameCount, 1); });
+  for (int c : {2, 0, 1})
+    steps.push_back(
+        [c](const StreamInfo& i) { Table().seekChapter(c % std::max(1, i.chapterCount)); });
+
+  std::vector<Cost> file, net;
+  {
+    Session local;
+    int64_t at = BytesReadSoFar();
+    ASSERT_TRUE(local.Open(peer_->path));
+    for (size_t i = 0; i < steps.size(); ++i) {
+      if (i > 0) {
+        steps[i](local.info());
+        land();
+      }
+      const int64_t now = BytesReadSoFar();
+      file.push_back({now - at, 0});
+      at = now;
+    }
+  }
+  size_t logged = server_->Requests().size();
+  auto served = [&] {
+    const std::vector<ogmtest::ServedRequest> log = server_->Requests();
+    Cost c;
+    for (; logged < log.size(); ++logged, ++c.requests) c.bytes += log[logged].bytes;
+    return c;
+  };
+  {
+    Session remote;
+    ASSERT_TRUE(remote.Open(url_, 0, kTimeoutMs));
+    for (size_t i = 0; i < steps.size(); ++i) {
+      if (i > 0) {
+        steps[i](remote.info());
+        land();
+      }
+      net.push_back(served());
+    }
+    remote.Close();
+    const Cost late = served();  // answers given up at the close
+    net.back().bytes += late.bytes;
+    net.back().requests += late.requests;
+  }
+  int64_t read = 0, sent = 0;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    EXPECT_LE(net[i].requests, 2) << (i == 0 ? "the open" : "seek ") << i;
+    read += file[i].bytes;
+    sent += net[i].bytes;
+  }
+  EXPECT_LE(double(sent), 1.2 * double(read)) << "open + " << steps.size() - 1 << " seeks";
+
+  // A whole read.
+  {
+    int64_t at = BytesReadSoFar();
+    Session local;
+    ASSERT_TRUE(local.Open(peer_->path));
+    ReadAllFrames(local.info());
+    local.Close();
+    read = BytesReadSoFar() - at;
+  }
+  {
+    Session remote;
+    ASSERT_TRUE(remote.Open(url_, 0, kTimeoutMs));
+    ReadAllFrames(remote.info());
+  }
+  const Cost whole = served();
+  EXPECT_LE(double(whole.bytes), 1.2 * double(read)) << "whole read";
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, HttpSource, ::testing::Values(AudioKind::kMp3, AudioKind::kVorbis),

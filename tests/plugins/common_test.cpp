@@ -2,12 +2,14 @@
 // parser and the read-ahead window (against a fake file that counts reads).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "plugin_harness.h"
 #include "plugins/common/open_args.h"
 #include "plugins/common/read_ahead_cache.h"
 #include "plugins/common/source_name.h"
+#include "plugins/http/held_bytes.h"
 #include "plugins/http/http_head.h"
 
 TEST(OpenArgs, ClampsToSaneRanges) {
@@ -92,6 +94,36 @@ TEST(HttpHead, ReadsTheFinalResponse) {
     EXPECT_EQ(head.ContentLength(), c.length);
     EXPECT_EQ(head.RangeFirst(), c.first);
     EXPECT_EQ(head.RangeTotal(), c.total);
+    // The rows with a range name 10-99 and 0-9.
+    EXPECT_EQ(head.RangeLast(), c.first < 0 ? -1 : c.first == 10 ? 99 : 9);
+  }
+}
+
+// Appends and drops across the 256 KB blocks: every byte still held reads
+// back as appended.
+TEST(HeldBytes, KeepsWhatWasAppendedAcrossBlocks) {
+  const std::string data = RandomBytes(1 << 20, 3);
+  struct Case {
+    size_t piece;
+    int64_t drop;  // from the front once everything is appended
+  } cases[] = {{1, 0}, {4096, 262143}, {100000, 262144}, {1 << 20, 700000}, {65536, 1 << 20}};
+  for (const Case& c : cases) {
+    HeldBytes held(5000);
+    for (size_t at = 0; at < data.size(); at += c.piece)
+      held.Append(data.data() + at, std::min(c.piece, data.size() - at));
+    held.DropFront(c.drop);
+    ASSERT_EQ(held.From(), 5000 + c.drop);
+    ASSERT_EQ(held.End(), 5000 + int64_t(data.size()));
+    std::string back;
+    char buffer[5000];
+    for (int64_t at = held.From(); held.Holds(at);) {
+      const size_t n = held.Copy(at, buffer, sizeof buffer);
+      back.append(buffer, n);
+      at += int64_t(n);
+    }
+    EXPECT_TRUE(back == data.substr(size_t(c.drop))) << c.piece << " " << c.drop;
+    held.Append("xy", 2);
+    EXPECT_TRUE(held.Holds(held.End() - 1));
   }
 }
 

@@ -2,6 +2,7 @@
 // that drops, stalls, ignores ranges or announces what cannot be served.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <random>
@@ -14,6 +15,27 @@ using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// What a server logged from entry `from` on: requests, body bytes sent, and
+// whether every request asked for a bounded range on one connection.
+struct Traffic {
+  int requests = 0;
+  int64_t sent = 0;
+  bool bounded = true;
+  bool oneConnection = true;
+};
+
+Traffic TrafficSince(const Nginx& server, size_t from) {
+  const std::vector<ogmtest::ServedRequest> log = server.Requests();
+  Traffic t;
+  for (size_t i = from; i < log.size(); ++i) {
+    ++t.requests;
+    t.sent += log[i].bytes;
+    t.bounded &= log[i].range.size() > 6 && std::isdigit(uint8_t(log[i].range.back()));
+    t.oneConnection &= log[i].connection == log[from].connection;
+  }
+  return t;
 }
 
 class HttpPlugin : public ::testing::Test {
@@ -39,10 +61,68 @@ class HttpPlugin : public ::testing::Test {
   Plugin plugin{"RavelHTTP"};
 };
 
+// A whole read: bounded ranges that grow, on one connection, sending the
+// file once.
 TEST_F(HttpPlugin, NginxFullReadEqualsTheFile) {
   for (Nginx* server : {http, https}) {
+    const size_t from = server->Requests().size();
     ASSERT_EQ(plugin.Open(server->Url("data.bin"), 4000000, 1000000), int32_t(data->size()));
     EXPECT_TRUE(plugin.ReadAll() == *data) << server->Url("data.bin");
+    plugin.close();
+    const Traffic t = TrafficSince(*server, from);
+    EXPECT_TRUE(t.bounded && t.oneConnection);
+    EXPECT_EQ(t.sent, int64_t(data->size()));
+    EXPECT_LE(t.requests, 10);
+  }
+}
+
+// The reader's pattern: the open, the duration scan at the end, the start
+// again, then seeks each followed by about the same run of reads, some of
+// them back to where it read before. The server sends little more than is
+// read, in at most two requests a seek, on one connection.
+TEST_F(HttpPlugin, NginxSendsWhatSeeksRead) {
+  const int32_t size = int32_t(data->size());
+  struct Step {
+    int32_t offset, count;
+    int maxRequests;
+  } steps[] = {{size - 100000, 100000, 1}, {0, 60000, 0},        {3000000, 290000, 2},
+               {1000000, 300000, 1},       {4500000, 310000, 2}, {2000000, 280000, 1},
+               {5200000, 300000, 1},       {1100000, 100000, 0}, {1300000, 300000, 1},
+               {300000, 305000, 1},        {3900000, 300000, 1}};
+  for (Nginx* server : {http, https}) {
+    const size_t from = server->Requests().size();
+    ASSERT_EQ(plugin.Open(server->Url("data.bin")), size);
+    int64_t read = 0;
+    for (const Step& step : steps) {
+      const size_t before = server->Requests().size();
+      ASSERT_EQ(plugin.ReadAt(step.offset, step.count), data->substr(step.offset, step.count));
+      read += step.count;
+      EXPECT_LE(int(server->Requests().size() - before), step.maxRequests) << step.offset;
+    }
+    plugin.close();
+    const Traffic t = TrafficSince(*server, from);
+    EXPECT_TRUE(t.bounded && t.oneConnection);
+    EXPECT_LE(double(t.sent), 1.2 * double(read)) << server->Url("data.bin");
+  }
+}
+
+// Playback that steps back to read something again and returns: the steps
+// back into held bytes ask for nothing, and after each return playback goes
+// on with its long ranges (1 MB and more, or to the end).
+TEST_F(HttpPlugin, NginxReturnsAfterReadingAgainKeepPlaybackRanges) {
+  ASSERT_EQ(plugin.Open(http->Url("data.bin")), int32_t(data->size()));
+  ASSERT_TRUE(plugin.ReadAt(0, 2500000) == data->substr(0, 2500000));
+  const size_t before = http->Requests().size();
+  for (int32_t at = 2500000; at < 6000000; at += 250000) {
+    ASSERT_EQ(plugin.ReadAt(at - 300000, 50000), data->substr(at - 300000, 50000));
+    ASSERT_TRUE(plugin.ReadAt(at, 250000) == data->substr(at, 250000)) << at;
+  }
+  plugin.close();
+  const std::vector<ogmtest::ServedRequest> log = http->Requests();
+  for (size_t i = before; i < log.size(); ++i) {
+    const int64_t first = std::atoll(log[i].range.c_str() + 6);
+    const int64_t last = std::atoll(log[i].range.c_str() + log[i].range.find('-') + 1);
+    EXPECT_TRUE(last - first + 1 >= 1000000 || last + 1 == int64_t(data->size())) << log[i].range;
   }
 }
 

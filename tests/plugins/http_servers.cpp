@@ -85,8 +85,12 @@ void ScriptedServer::Serve(int fd) {
   size_t begin = std::min<size_t>(static_cast<size_t>(from), end);
   if (script_.dropAfter != 0 && drops_++ < script_.drops)
     end = std::min(end, begin + script_.dropAfter);
-  const bool stall = script_.stallAfter < end - begin;
+  bool stall = script_.stallAfter < end - begin;
   if (stall) end = begin + script_.stallAfter;
+  if (script_.stallAt < end) {
+    end = std::max(begin, script_.stallAt);
+    stall = true;
+  }
   if (SendAll(fd, script_.body.data() + begin, end - begin) && stall) WaitForStop(fd);
 }
 

@@ -26,6 +26,7 @@ struct Script {
   size_t dropAfter = 0;          // close an answer after this many bytes (0: never)
   int drops = INT32_MAX;         // ... only the first drops answers
   size_t stallAfter = SIZE_MAX;  // send this many bytes, then nothing more
+  size_t stallAt = SIZE_MAX;     // ... nor any byte from this offset on
   bool stallBeforeHead = false;  // accept, read the request, answer nothing
 };
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <stdexcept>
 
 extern char** environ;
@@ -62,9 +63,11 @@ Nginx::Nginx(const std::string& root, bool tls)
     std::ofstream(d + "/nginx.conf")
         << "daemon off; master_process off; worker_processes 1; pid " << d << "/nginx.pid;\n"
         << "error_log " << d << "/error.log; events { worker_connections 64; }\n"
-        << "http { access_log off; client_body_temp_path " << d << "; proxy_temp_path " << d
-        << "; fastcgi_temp_path " << d << "; uwsgi_temp_path " << d << "; scgi_temp_path " << d
-        << ";\n server { listen 127.0.0.1:" << port_ << (tls ? " ssl" : "") << "; root " << root_
+        << "http { log_format costs '$status $body_bytes_sent \"$http_range\" $connection';\n"
+        << " access_log " << d << "/access.log costs; client_body_temp_path " << d
+        << "; proxy_temp_path " << d << "; fastcgi_temp_path " << d << "; uwsgi_temp_path " << d
+        << "; scgi_temp_path " << d << ";\n server { listen 127.0.0.1:" << port_
+        << (tls ? " ssl" : "") << "; root " << root_
         << ";\n location = /moved.bin { return 302 /data.bin; }\n"
         << (tls ? " ssl_certificate " + d + "/cert.pem; ssl_certificate_key " + d + "/key.pem;\n"
                 : "")
@@ -95,6 +98,28 @@ Nginx::Nginx(const std::string& root, bool tls)
 Nginx::~Nginx() {
   kill(pid_, SIGTERM);
   waitpid(pid_, nullptr, 0);
+}
+
+std::vector<ServedRequest> Nginx::Requests() const {
+  const std::string log = dir_.File("access.log");
+  auto size = [&log] {
+    std::error_code error;
+    const auto n = std::filesystem::file_size(log, error);
+    return error ? uintmax_t{0} : n;
+  };
+  for (int still = 0, waits = 0; still < 3 && waits < 100; ++waits) {
+    const uintmax_t before = size();
+    usleep(50000);
+    still = size() == before ? still + 1 : 0;
+  }
+  std::vector<ServedRequest> requests;
+  std::ifstream in(log);
+  ServedRequest r;
+  while (in >> r.status >> r.bytes >> std::quoted(r.range) >> r.connection) {
+    if (r.range == "-") r.range.clear();
+    requests.push_back(r);
+  }
+  return requests;
 }
 
 std::string Nginx::Put(const std::string& name, const std::string& data) const {

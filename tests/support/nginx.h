@@ -6,7 +6,9 @@
 #include <netinet/in.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "peer_files.h"
 
@@ -14,6 +16,16 @@ namespace ogmtest {
 
 // 127.0.0.1:port (0: any free port, for bind).
 sockaddr_in Loopback(int port);
+
+// One request from the access log: its status, the body bytes nginx sent
+// (also of a request abandoned by the client: what reached the socket),
+// its Range header ("" when none) and the number of its connection.
+struct ServedRequest {
+  int status = 0;
+  int64_t bytes = 0;
+  std::string range;
+  int64_t connection = 0;
+};
 
 // Serves root (empty: a www/ folder of its own, filled with Put) over http,
 // or with tls over https with a fresh self-signed certificate for 127.0.0.1
@@ -29,6 +41,9 @@ class Nginx {
   std::string Put(const std::string& name, const std::string& data) const;
   std::string Url(const std::string& name) const;
   std::string ca_file() const { return dir_.File("cert.pem"); }
+  // Every request logged so far, once the log has been still for a moment
+  // (nginx logs a request when its answer is sent or given up).
+  std::vector<ServedRequest> Requests() const;
 
  private:
   TempDir dir_{"ogm-nginx"};

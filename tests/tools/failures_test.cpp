@@ -40,10 +40,11 @@ TEST(HostFailures, NeverDestroysAndAlwaysTells) {
   o.audio = ogmtest::AudioKind::kRaw;
   const Bytes ogm = ogmtest::MakeSimpleOgm(o).bytes;
   const Bytes old = {'o', 'l', 'd'};
-  // Served by a server that stops sending a third of the way in.
+  // Served by a server that sends nothing past a third of the way in (to
+  // any request: the plug-in keeps what earlier answers brought).
   Script script;
   script.body.assign(ogm.begin(), ogm.end());
-  script.stallAfter = ogm.size() / 3;
+  script.stallAt = ogm.size() / 3;
   ScriptedServer stalling(script);
   const std::string tool = Quote(OGMDECAPS_CLI_PATH);
   const std::string url = Quote(stalling.Url());
