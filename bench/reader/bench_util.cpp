@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -253,6 +255,35 @@ bool Flag(int argc, char** argv, const std::string& name) {
   for (int i = 1; i < argc; ++i)
     if (name == argv[i]) return true;
   return false;
+}
+
+int64_t LogSize(const std::string& log) {
+  const int64_t n = FileSize(log);
+  return n < 0 ? 0 : n;
+}
+
+Served ServedSince(const std::string& log, int64_t offset) {
+  int64_t size = LogSize(log);
+  for (int quiet = 0, waited = 0; quiet < 3 && waited < 50; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const int64_t now = LogSize(log);
+    quiet = now == size ? quiet + 1 : 0;
+    size = now;
+  }
+  Served s;
+  std::ifstream in(log);
+  in.seekg(offset);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string uri, status;
+    long long body = 0;
+    if (fields >> uri >> status >> body) {
+      s.bytes += body;
+      ++s.requests;
+    }
+  }
+  return s;
 }
 
 }  // namespace bench

@@ -45,6 +45,17 @@ int64_t StraceBytesRead(const std::vector<std::string>& argv, const std::string&
 double CallgrindInstructions(const std::vector<std::string>& argv,
                              const std::vector<std::string>& extra = {});
 
+// An nginx access log in bench/run.sh's format ("URI status body-bytes
+// bytes"): its size, and the requests and body bytes logged after offset,
+// read once the log has stayed still for a moment (a dropped transfer is
+// logged only when nginx notices the closed connection).
+struct Served {
+  int64_t bytes = 0;
+  int requests = 0;
+};
+int64_t LogSize(const std::string& log);
+Served ServedSince(const std::string& log, int64_t offset);
+
 // One result row: area, subject, up to three figures and a note. bench/run.sh
 // aligns the rows of every program into one table.
 void Row(const std::string& area, const std::string& subject, const std::string& a,

@@ -35,43 +35,6 @@ using namespace bench;
 
 namespace {
 
-struct Served {
-  int64_t bytes = 0;
-  int requests = 0;
-};
-
-int64_t LogSize(const std::string& log) {
-  const int64_t n = FileSize(log);
-  return n < 0 ? 0 : n;
-}
-
-// Requests logged after offset, once the log has stopped growing (a dropped
-// transfer is logged when nginx notices the closed connection).
-Served ServedSince(const std::string& log, int64_t offset) {
-  int64_t size = LogSize(log);
-  for (int quiet = 0, waited = 0; quiet < 3 && waited < 50; ++waited) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const int64_t now = LogSize(log);
-    quiet = now == size ? quiet + 1 : 0;
-    size = now;
-  }
-  Served s;
-  std::ifstream in(log);
-  in.seekg(offset);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string uri;
-    int status = 0;
-    long long body = 0;
-    if (fields >> uri >> status >> body) {
-      s.bytes += body;
-      ++s.requests;
-    }
-  }
-  return s;
-}
-
 // One scenario of reader calls on an open source.
 using Steps = std::function<void(const StreamInfo&)>;
 

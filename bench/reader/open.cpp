@@ -48,41 +48,6 @@ std::vector<double> TimeChild(const std::vector<std::string>& argv, int runs, bo
   return ms;
 }
 
-// Bytes nginx sent (bodies) for the requests logged after offset; waits
-// until the log stops growing, since a dropped transfer is logged only when
-// nginx notices the closed connection.
-struct Served {
-  int64_t bytes = 0;
-  int requests = 0;
-};
-int64_t LogSize(const std::string& log) {
-  const int64_t n = FileSize(log);
-  return n < 0 ? 0 : n;
-}
-Served ServedSince(const std::string& log, int64_t offset) {
-  int64_t size = LogSize(log);
-  for (int quiet = 0, waited = 0; quiet < 3 && waited < 50; ++waited) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const int64_t now = LogSize(log);
-    quiet = (now == size && now > offset) ? quiet + 1 : 0;
-    size = now;
-  }
-  Served s;
-  std::ifstream in(log);
-  in.seekg(offset);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string uri, status;
-    long long body = 0;
-    if (fields >> uri >> status >> body) {
-      s.bytes += body;
-      ++s.requests;
-    }
-  }
-  return s;
-}
-
 std::string MsCell(const std::vector<double>& ms) {
   return Fmt("%.1f ms (worst %.1f)", Median(ms), Worst(ms));
 }
