@@ -18,6 +18,19 @@ ogmtest::SimpleOgmOptions RawFile() {
   return o;
 }
 
+// A file with Vorbis from the test encoder (44.1 kHz, one keyframe a
+// second), its frame count matching the audio's length.
+ogmtest::SimpleOgmOptions VorbisFile(const ogmtest::TempDir& dir, int channels, double seconds,
+                                     double quality, const char* signal, int packetsPerPage) {
+  ogmtest::SimpleOgmOptions o = RawFile();
+  o.frames = static_cast<int>(seconds * 25);
+  o.gop = 25;
+  o.audio = ogmtest::AudioKind::kVorbis;
+  o.vorbisFile = ogmtest::EncodeVorbis(dir.path(), "a.ogg", 44100, channels, seconds, quality,
+                                       signal, packetsPerPage);
+  return o;
+}
+
 class SeekTest : public ReaderTest {
  protected:
   void SetUp() override {
@@ -201,12 +214,7 @@ TEST_F(ReaderTest, VorbisAfterASeekEqualsAContinuousDecode) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.signal);
     ogmtest::TempDir dir;
-    ogmtest::SimpleOgmOptions o = RawFile();
-    o.frames = 250;
-    o.gop = 25;
-    o.audio = ogmtest::AudioKind::kVorbis;
-    o.vorbisFile = ogmtest::EncodeVorbis(dir.path(), "a.ogg", 44100, row.channels, 10.0,
-                                         row.quality, row.signal, 6);
+    ogmtest::SimpleOgmOptions o = VorbisFile(dir, row.channels, 10.0, row.quality, row.signal, 6);
     ASSERT_FALSE(o.vorbisFile.empty());
     o.chapters = {{0, "a"}, {4321, "b"}};
     const Bytes file = ogmtest::MakeSimpleOgm(o).bytes;
@@ -282,12 +290,7 @@ TEST_F(ReaderTest, VorbisWithGranulesAheadResumesWithinLipSync) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.page);
     ogmtest::TempDir dir;
-    ogmtest::SimpleOgmOptions o = RawFile();
-    o.frames = 500;
-    o.gop = 50;
-    o.audio = ogmtest::AudioKind::kVorbis;
-    o.vorbisFile =
-        ogmtest::EncodeVorbis(dir.path(), "a.ogg", 44100, 2, 20.0, 0.4, "chirp", row.sourcePage);
+    ogmtest::SimpleOgmOptions o = VorbisFile(dir, 2, 20.0, 0.4, "chirp", row.sourcePage);
     ASSERT_FALSE(o.vorbisFile.empty());
     o.vorbisPacketsPerPage = row.page;
     const Bytes file = ogmtest::MakeSimpleOgm(o).bytes;
