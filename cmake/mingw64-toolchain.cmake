@@ -1,6 +1,4 @@
-# Cross build for 64-bit Windows with Debian's mingw-w64 compilers (the
-# "posix" thread model, so std::thread and std::mutex work), tested under
-# wine.
+# Cross build for 64-bit Windows, tested under wine.
 #
 #   cmake -S . -B out/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw64-toolchain.cmake \
 #         -DOGMDECAPS_WIN_DEPS=/path/to/prefix
@@ -8,40 +6,6 @@
 # Libraries: OGMDECAPS_WIN_DEPS, a prefix holding libogg, Tremor, libcurl
 # and GoogleTest built for mingw (scripts/test-windows builds them from
 # Debian's source packages into out/win-deps).
-#
-# Every program and DLL links the C and C++ runtime statically, so the DLLs
-# need nothing beside them but each other.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(OGMDECAPS_WIN_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${OGMDECAPS_WIN_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${OGMDECAPS_WIN_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${OGMDECAPS_WIN_TRIPLET}-windres)
-
-# The toolchain file is read again by try_compile projects: hand the prefix on.
-if(NOT OGMDECAPS_WIN_DEPS AND DEFINED ENV{OGMDECAPS_WIN_DEPS})
-  set(OGMDECAPS_WIN_DEPS "$ENV{OGMDECAPS_WIN_DEPS}")
-endif()
-set(OGMDECAPS_WIN_DEPS "${OGMDECAPS_WIN_DEPS}" CACHE PATH "Prefix of libogg, Tremor, libcurl and GoogleTest built for mingw")
-set(ENV{OGMDECAPS_WIN_DEPS} "${OGMDECAPS_WIN_DEPS}")
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OGMDECAPS_WIN_DEPS)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${OGMDECAPS_WIN_TRIPLET} ${OGMDECAPS_WIN_DEPS})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(ENV{PKG_CONFIG_LIBDIR} "${OGMDECAPS_WIN_DEPS}/lib/pkgconfig")
-unset(ENV{PKG_CONFIG_SYSROOT_DIR})
-unset(ENV{PKG_CONFIG_PATH})
-
-foreach(kind EXE SHARED MODULE)
-  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-static")
-endforeach()
-
-# wine runs the tests (CTest) and lists them (gtest_discover_tests).
-find_program(OGMDECAPS_WINE wine)
-if(OGMDECAPS_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${OGMDECAPS_WINE})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -158,7 +158,7 @@ int RunDemux(const std::vector<std::string>& args) {
     if (wav) {
       if (!wavWriter.Open(audioTemp, wavFormat, &error)) return Failure(kCommand, error);
     } else {
-      raw.reset(std::fopen(audioTemp.c_str(), "wb"));
+      raw.reset(OpenOutput(audioTemp));
       if (!raw) return Failure(kCommand, audioPath + ": " + std::strerror(errno));
     }
   }

@@ -5,9 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +15,7 @@
 #include "progress.h"
 #include "pump.h"
 #include "stream_facts.h"
+#include "thread_sync.h"
 
 namespace cli {
 
@@ -81,8 +80,8 @@ class Player {
   // each seek.
   const int64_t seekGap_;
 
-  std::mutex mu_;
-  std::condition_variable cv_;
+  Mutex mu_;
+  CondVar cv_;
   Clock::time_point start_;
   Clock::time_point epochStart_;
   int64_t framesEpoch_ = 0;
@@ -109,7 +108,7 @@ void Player::VideoThread() {
   std::vector<uint8_t> buffer(kVideoBufferBytes);
   for (;;) {
     {
-      std::unique_lock<std::mutex> lock(mu_);
+      std::unique_lock<Mutex> lock(mu_);
       if (realtime_ && fps_ > 0) {
         // Frame n is due n / fps after the start (or the last seek).
         while (VideoTime() > Elapsed()) {
@@ -125,7 +124,7 @@ void Player::VideoThread() {
       cv_.wait(lock, [&] { return !seeksPending_ || framesEpoch_ < 2 * seekGap_; });
     }
     const int32_t n = api_.nextVideoFrame(buffer.data(), 0);
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<Mutex> lock(mu_);
     if (n < 0) {
       videoDone_ = true;
       if (n == OGMDECAPS_READ_ERROR) readFailed_ = true;
@@ -144,7 +143,7 @@ void Player::AudioThread() {
   AudioPuller puller(api_, source_.info(), false);
   for (;;) {
     {
-      std::unique_lock<std::mutex> lock(mu_);
+      std::unique_lock<Mutex> lock(mu_);
       if (realtime_ && AudioPaced()) {
         while (AudioTime() > Elapsed() + kAudioQueue) {
           const auto due =
@@ -157,7 +156,7 @@ void Player::AudioThread() {
       }
     }
     const int32_t n = puller.Read();
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<Mutex> lock(mu_);
     if (n == 0) {
       audioDone_ = true;
       if (puller.readFailed()) readFailed_ = true;
@@ -174,7 +173,7 @@ void Player::AudioThread() {
 void Player::SeekThread() {
   for (int percent = seekEvery_; percent < 100; percent += seekEvery_) {
     {
-      std::unique_lock<std::mutex> lock(mu_);
+      std::unique_lock<Mutex> lock(mu_);
       // A source without audio has it "done" from the start: only the end
       // of a stream that exists ends the seeks.
       const auto ended = [&] { return videoDone_ || (audio_.present && audioDone_); };
@@ -192,14 +191,14 @@ void Player::SeekThread() {
     if (fromAudio)
       landed = static_cast<int32_t>(std::llround(
           info.frameCount * (1.0 - static_cast<double>(remaining) / info.totalAudioBytes)));
-    std::lock_guard<std::mutex> lock(mu_);
+    std::lock_guard<Mutex> lock(mu_);
     seeks_.push_back({percent, landed, remaining, fromAudio});
     framesEpoch_ = 0;
     audioEpoch_ = 0;
     epochStart_ = Clock::now();
     cv_.notify_all();
   }
-  std::lock_guard<std::mutex> lock(mu_);
+  std::lock_guard<Mutex> lock(mu_);
   seeksPending_ = false;
   cv_.notify_all();
 }
@@ -216,7 +215,7 @@ void Player::Run(ProgressBar& progress) {
   for (;;) {
     int64_t frames;
     {
-      std::unique_lock<std::mutex> lock(mu_);
+      std::unique_lock<Mutex> lock(mu_);
       if (cv_.wait_for(lock, std::chrono::milliseconds(100),
                        [&] { return videoDone_ && audioDone_; }))
         break;

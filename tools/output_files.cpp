@@ -5,6 +5,10 @@
 #include <unistd.h>
 #ifdef _WIN32
 #include <windows.h>
+// After <windows.h>:
+#include <wchar.h>
+
+#include "utf16.h"
 #endif
 
 #include <cerrno>
@@ -20,15 +24,34 @@ constexpr int kMaxFiles = 2;
 constexpr size_t kMaxPath = 4096;
 char gTemp[kMaxFiles][kMaxPath];
 char gFinal[kMaxFiles][kMaxPath];
+#ifdef _WIN32
+// The names are UTF-8; Windows takes them as UTF-16 (its narrow calls read
+// the ANSI code page, which cannot spell most names).
+wchar_t gTempWide[kMaxFiles][kMaxPath];
+wchar_t gFinalWide[kMaxFiles][kMaxPath];
+
+std::wstring Wide(const std::string& path) {
+  const std::u16string units = Utf8ToUtf16(path);
+  return std::wstring(units.begin(), units.end());
+}
+#endif
 volatile sig_atomic_t gCount = 0;
+
+void RemoveTemp(int i) {
+#ifdef _WIN32
+  _wunlink(gTempWide[i]);
+#else
+  unlink(gTemp[i]);  // async-signal-safe
+#endif
+}
 
 void RemoveAll() {
   for (int i = 0; i < gCount; ++i)
-    if (gTemp[i][0] != 0) unlink(gTemp[i]);
+    if (gTemp[i][0] != 0) RemoveTemp(i);
 }
 
 extern "C" void OnSignal(int signal) {
-  RemoveAll();  // unlink is async-signal-safe
+  RemoveAll();
   _exit(128 + signal);
 }
 
@@ -43,8 +66,9 @@ bool gCaught[kSignalCount];  // which of them this run handles (an ignored one s
 #ifdef _WIN32
 // Windows has no inode numbers in stat: a file is its volume and file index.
 bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h =
+      CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool ok = GetFileInformationByHandle(h, info) != 0;
   CloseHandle(h);
@@ -52,14 +76,14 @@ bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
 }
 #endif
 
-// Moves the finished file into place, over an older one of that name.
-int Rename(const char* from, const char* to) {
+// Moves the finished file i into place, over an older one of that name.
+int Rename(int i) {
 #ifdef _WIN32
-  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
+  if (MoveFileExW(gTempWide[i], gFinalWide[i], MOVEFILE_REPLACE_EXISTING)) return 0;
   errno = EACCES;
   return -1;
 #else
-  return std::rename(from, to);
+  return std::rename(gTemp[i], gFinal[i]);
 #endif
 }
 
@@ -109,6 +133,12 @@ std::string OutputFiles::Add(const std::string& finalPath) {
   const std::string temp = finalPath + ".part" + std::to_string(getpid());
   if (gCount >= kMaxFiles || temp.size() >= kMaxPath) return std::string();
   const int i = gCount;
+#ifdef _WIN32
+  // No longer than the UTF-8 name: a UTF-16 name has at most as many units.
+  const std::wstring tempWide = Wide(temp), finalWide = Wide(finalPath);
+  wmemcpy(gFinalWide[i], finalWide.c_str(), finalWide.size() + 1);
+  wmemcpy(gTempWide[i], tempWide.c_str(), tempWide.size() + 1);
+#endif
   std::memcpy(gFinal[i], finalPath.c_str(), finalPath.size() + 1);
   std::memcpy(gTemp[i], temp.c_str(), temp.size() + 1);
   gCount = i + 1;
@@ -119,14 +149,22 @@ bool OutputFiles::Keep(std::string* error) {
   bool ok = true;
   for (int i = 0; i < gCount; ++i) {
     if (gTemp[i][0] == 0) continue;
-    if (Rename(gTemp[i], gFinal[i]) != 0) {
+    if (Rename(i) != 0) {
       *error = std::string(gFinal[i]) + ": " + std::strerror(errno);
-      unlink(gTemp[i]);
+      RemoveTemp(i);
       ok = false;
     }
     gTemp[i][0] = 0;
   }
   return ok;
+}
+
+std::FILE* OpenOutput(const std::string& path) {
+#ifdef _WIN32
+  return _wfopen(Wide(path).c_str(), L"wb");
+#else
+  return std::fopen(path.c_str(), "wb");
+#endif
 }
 
 void OutputFiles::Discard() {

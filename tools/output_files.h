@@ -5,9 +5,14 @@
 #ifndef OGMDECAPS_TOOLS_OUTPUT_FILES_H
 #define OGMDECAPS_TOOLS_OUTPUT_FILES_H
 
+#include <cstdio>
 #include <string>
 
 namespace cli {
+
+// Creates or empties the file at path (UTF-8) for binary writing; nullptr
+// with errno set when that fails. Windows takes the name as UTF-16.
+std::FILE* OpenOutput(const std::string& path);
 
 // True when both names reach the same existing file (device and inode).
 bool SameFile(const std::string& a, const std::string& b);

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "output_files.h"
+
 namespace cli {
 
 RiffFile::~RiffFile() {
@@ -11,7 +13,7 @@ RiffFile::~RiffFile() {
 
 bool RiffFile::Open(const std::string& path, std::string* error) {
   path_ = path;
-  file_ = std::fopen(path.c_str(), "wb");
+  file_ = OpenOutput(path);
   if (file_ == nullptr) {
     *error = path + ": " + std::strerror(errno);
     return false;

@@ -1,5 +1,5 @@
 // The local file on Windows: opened by its UTF-16 name with CreateFileW, so
-// any name the file system holds works, and read by offset with ReadFile.
+// any name the file system holds works, and read by offset.
 // The handle is kept as a C runtime descriptor so the class is the same on
 // every platform.
 #include <fcntl.h>
@@ -41,19 +41,22 @@ std::unique_ptr<PosixFile> PosixFile::Open(const std::string& path) {
 
 PosixFile::~PosixFile() { _close(fd_); }
 
+// Positioned by SetFilePointerEx, then read without an OVERLAPPED: a read
+// that carries one is reported to a completion port when it succeeds, and
+// wine asks its server about that on every read, where a seek and a plain
+// read are a system call each. The handle is this object's own and its
+// reads come one at a time (the reader holds its lock), so nobody else
+// sees its position move.
 int64_t PosixFile::ReadAt(int64_t offset, void* buffer, size_t size) {
+  LARGE_INTEGER at;
+  at.QuadPart = offset;
+  if (offset < 0 || !SetFilePointerEx(Handle(fd_), at, nullptr, FILE_BEGIN)) return -1;
   size_t done = 0;
   while (done < size) {
-    const int64_t at = offset + static_cast<int64_t>(done);
-    OVERLAPPED where = {};
-    where.Offset = static_cast<DWORD>(static_cast<uint64_t>(at));
-    where.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(at) >> 32);
     const DWORD ask = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
     DWORD got = 0;
-    if (!ReadFile(Handle(fd_), static_cast<char*>(buffer) + done, ask, &got, &where)) {
-      if (GetLastError() == ERROR_HANDLE_EOF) break;
+    if (!ReadFile(Handle(fd_), static_cast<char*>(buffer) + done, ask, &got, nullptr))
       return done > 0 ? static_cast<int64_t>(done) : -1;
-    }
     if (got == 0) break;
     done += got;
   }

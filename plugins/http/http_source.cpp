@@ -5,6 +5,10 @@
 #include <cstring>
 #include <mutex>
 
+#ifdef _WIN32
+#include "plugins/http/tls_trust.h"
+#endif
+
 namespace {
 
 // A read starts at most this many transfers (the first plus resumes)
@@ -241,6 +245,12 @@ size_t HttpSource::OnHeader(char* data, size_t size, size_t count, void* self) {
   auto* source = static_cast<HttpSource*>(self);
   const size_t bytes = size * count;
   if (source->Aborted()) return 0;
+#ifdef _WIN32
+  // Each answer's status line: the connection (perhaps a new one, after a
+  // redirect) is up, and its server must be one the system trusts.
+  if (bytes >= 5 && std::string_view(data, 5) == "HTTP/" && !TlsServerTrusted(source->easy_))
+    return 0;
+#endif
   source->head_.Line(std::string_view(data, bytes));
   if (source->headState_ == Head::kPending && source->head_.Complete()) source->AcceptHead();
   return bytes;
