@@ -445,11 +445,9 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     const int64_t first = s.vorbisDecoded - held;
     // Already there: the next sample handed out is at or after the target.
     if (target <= first) return 1;
-  }
-  if (held > 0 && s.vorbisDecoded >= 0) {
-    const int64_t first = s.vorbisDecoded - held;
+    // Within what the decoder holds: the samples before the target go.
     if (target < s.vorbisDecoded) {
-      if (target > first) vorbis_synthesis_read(&d.vorbisDsp, static_cast<int>(target - first));
+      vorbis_synthesis_read(&d.vorbisDsp, static_cast<int>(target - first));
       UpdateAudioPosition(s);
       return 1;
     }
