@@ -6,8 +6,8 @@
 #include "delivery/pcm.h"
 #include "demux/mul_div_round.h"
 #include "demux/page_intake.h"
-#include "demux/result.h"
 #include "demux/take_frame.h"
+#include "input/result.h"
 
 namespace {
 
@@ -39,14 +39,14 @@ PassResult PullAudioPages(ReaderState& s) {
     int32_t slot = 0;
     s.audioNeedsPage = 0;
     for (;;) {
-      const PageIntakeResult r = PullPage(d, 1, &slot);
-      if (r == kIntakeEnd || r == kIntakeReadFailed) {
+      const int32_t r = PullPage(d, 1, &slot);
+      if (IntakeOver(r)) {
         // The input is over, but the video path may have left packets of
         // this stream in its slot: take those before reporting the end.
         if (StreamSlotHasPacket(d.slots[1])) return kPassGoOn;
-        return r == kIntakeEnd ? kPassInputEnded : kPassReadFailed;
+        return r == DECAPS_ERR_READ_FAILED ? kPassReadFailed : kPassInputEnded;
       }
-      if (r != kIntakePage) {
+      if (r != kPageTaken) {
         // A read was made (or sync lost): give other threads a turn before
         // the next page, as the video path does between its pages.
         s.audioNeedsPage = 1;
@@ -299,12 +299,12 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
     // Placing the count: read on (pages go to their slots as usual) until
     // the packets buffered cover the window.
     for (int pages = 0; !bound.Covered() && pages < kAnchorPages;) {
-      int32_t serial = 0;
-      const PageIntakeResult r = PullPage(d, 1, &serial);
-      if (r == kIntakeEnd || r == kIntakeReadFailed) break;
-      if (r != kIntakePage) continue;
+      int32_t slot = 0;
+      const int32_t r = PullPage(d, 1, &slot);
+      if (IntakeOver(r)) break;
+      if (r != kPageTaken) continue;
       ++pages;
-      if (serial == 1) ExtendBound(d, s.vorbisAnchors, bound);
+      if (slot == 1) ExtendBound(d, s.vorbisAnchors, bound);
     }
     s.vorbisDecoded = bound.Placed();
     s.vorbisCounted = bound.exact ? 1 : 0;

@@ -22,12 +22,10 @@ int32_t ReadAudio(ReaderState& s, void* buffer, int32_t byteCount);
 // it). Takes the lock itself.
 int32_t DeliverVideoFrame(ReaderState& s, void* dest, int32_t capacity);
 
-// Seeking mode passed the video stream's last packet without a keyframe.
-constexpr int32_t kVideoStreamEnded = -4;
-
 // Same, into the held frame (grown when the frame is larger than its fixed
 // part); sets pendingVideoBytes. Called by the seeks with the lock held.
-// Returns kVideoStreamEnded instead of 0 when the stream ended.
+// Returns DECAPS_ERR_STREAM_ENDED instead of 0 when the stream's last
+// packet was passed (seeking: without a keyframe).
 int32_t DeliverVideoFrameToPending(ReaderState& s);
 
 // Audio as AVIDecaps_ReadAudio, never writing more than capacity bytes

@@ -2,8 +2,8 @@
 
 #include "delivery/delivery.h"
 #include "demux/page_intake.h"
-#include "demux/result.h"
 #include "demux/take_frame.h"
+#include "input/result.h"
 
 namespace {
 
@@ -48,13 +48,13 @@ int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
     bool takeFromSlot = true;
     if (s.videoNeedsPage == 1) {
       s.videoNeedsPage = 0;
-      const PageIntakeResult r = PullPage(d, 0, &slot);
-      if (r == kIntakeEnd || r == kIntakeReadFailed) {
+      const int32_t r = PullPage(d, 0, &slot);
+      if (IntakeOver(r)) {
         // The input is over (or failed), but pages the audio path pulled
         // may have left frames in this slot: hand those out first.
-        if (!StreamSlotHasPacket(d.slots[0])) return EndResult(s, r == kIntakeReadFailed);
+        if (!StreamSlotHasPacket(d.slots[0])) return EndResult(s, r == DECAPS_ERR_READ_FAILED);
         slot = 0;
-      } else if (r != kIntakePage || slot != 0) {
+      } else if (r != kPageTaken || slot != 0) {
         s.videoNeedsPage = 1;
         takeFromSlot = false;
       }
@@ -68,11 +68,17 @@ int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
           s.seekFirstFrame = static_cast<int32_t>(granule);
         if (frame.keyframe == 1 || s.seeking == 0) {
           const int32_t copied = CopyOut(sink, frame);
+          // A delivered frame's number is its granule, 0 included; one
+          // without a granule follows the frame before it.
           SetCurrentFrame(
               s.info, granule >= 0 ? static_cast<int32_t>(granule) : GetCurrentFrame(s.info) + 1);
           return copied;
         }
-        // Seeking: a frame that is not a keyframe is passed over.
+        // Seeking: a frame that is not a keyframe is passed over. Its
+        // granule 0 is not taken as its number: a frame passed over keeps
+        // the count moving forward (each one a frame more) rather than
+        // setting it back to the start while the seek scans; hosts that
+        // show the count during a seek have always seen it so.
         SetCurrentFrame(s.info,
                         granule > 0 ? static_cast<int32_t>(granule) : GetCurrentFrame(s.info) + 1);
       } else if (r != DECAPS_ERR_BAD_PACKET) {
@@ -81,7 +87,7 @@ int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
         s.videoNeedsPage = 1;
       }
     }
-    if (frame.endOfStream != 0) return kVideoStreamEnded;
+    if (frame.endOfStream != 0) return DECAPS_ERR_STREAM_ENDED;
   }
 }
 
@@ -89,7 +95,7 @@ int32_t TakeVideo(ReaderState& s, const VideoSink& sink) {
 
 int32_t DeliverVideoFrame(ReaderState& s, void* dest, int32_t capacity) {
   const int32_t r = TakeVideo(s, VideoSink{static_cast<uint8_t*>(dest), &s, capacity});
-  return r == kVideoStreamEnded ? 0 : r;
+  return r == DECAPS_ERR_STREAM_ENDED ? 0 : r;
 }
 
 int32_t DeliverVideoFrameToPending(ReaderState& s) {

@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "demux/byte_reader.h"
-#include "demux/result.h"
+#include "demux/chapter_comments.h"
+#include "input/result.h"
 #include "platform/charset.h"
 
 namespace {
@@ -17,11 +18,6 @@ void MarkHeaderTaken(StreamSlot& slot, const ogg_packet& packet) {
   slot.lastPacketNo = packet.packetno;
   slot.lastGranule = 0;
   slot.lastDuration = 0;
-}
-
-bool IsChapterComment(const vorbis_comment& c, int index) {
-  return c.comment_lengths[index] >= static_cast<int>(kChapterKeyLength) &&
-         CompareNoCase(c.user_comments[index], "CHAPTER", kChapterKeyLength) == 0;
 }
 
 // Takes the next complete page into d.page, reading chunks as needed.
@@ -51,13 +47,14 @@ bool IsVorbisIdentification(const ogg_packet& p) {
 }
 
 // Binds slot to the stream of d.page and takes the page's first packet
-// (the stream's header packet) out of it into d.packet. 1 taken; 0 the page
-// completes no packet; -1 failure.
+// (the stream's header packet) out of it into d.packet. kPacket taken;
+// kNoPacket the page completes no packet; DECAPS_ERR_DAMAGED or
+// DECAPS_ERR_OUT_OF_MEMORY.
 int32_t BindFirstPage(DemuxState& d, StreamSlot& slot) {
-  if (StreamSlotInit(slot, ogg_page_serialno(&d.page)) != 0) return -1;
-  if (ogg_stream_pagein(&slot.streamState, &d.page) < 0) return -1;
+  if (StreamSlotInit(slot, ogg_page_serialno(&d.page)) != kDone) return DECAPS_ERR_OUT_OF_MEMORY;
+  if (ogg_stream_pagein(&slot.streamState, &d.page) < 0) return DECAPS_ERR_DAMAGED;
   const int r = ogg_stream_packetout(&slot.streamState, &d.packet);
-  return r < 0 ? -1 : r;
+  return r < 0 ? DECAPS_ERR_DAMAGED : r > 0 ? kPacket : kNoPacket;
 }
 
 constexpr int kMaxFirstPages = 64;  // streams looked at before giving up
@@ -67,11 +64,12 @@ constexpr int kMaxFirstPages = 64;  // streams looked at before giving up
 // or Vorbis) stream slot 1, whatever serial numbers they carry and in
 // whatever order they come; other streams get no slot and their pages are
 // dropped. Ends when both are found or a stream's second page arrives.
+// kDone, DECAPS_ERR_DAMAGED or DECAPS_ERR_OUT_OF_MEMORY.
 int32_t FindStreams(DemuxState& d) {
   int32_t seen[kMaxFirstPages];
   int seenCount = 0;
   while (d.audioPresent == kStreamUnknown || d.videoPresent == kStreamUnknown) {
-    if (!NextPage(d, false)) return -1;
+    if (!NextPage(d, false)) return DECAPS_ERR_DAMAGED;
     const int32_t serial = ogg_page_serialno(&d.page);
     bool known = false;
     for (int k = 0; k < seenCount; ++k) known = known || seen[k] == serial;
@@ -95,9 +93,11 @@ int32_t FindStreams(DemuxState& d) {
       vorbis = parsed != 0 && IsVorbisIdentification(first);
     }
     ogg_stream_clear(&probe);  // first points into it: looked at above only
-    if (r < 0) return -1;
+    if (r < 0) return DECAPS_ERR_DAMAGED;
     if (r == 0) continue;  // a first page that completes no packet: nothing to play
-    if (parsed == 0 && header == nullptr) return -1;  // a header form that describes nothing
+    if (parsed == DECAPS_ERR_OUT_OF_MEMORY) return parsed;
+    // A header form that describes nothing.
+    if (parsed == 0 && header == nullptr) return DECAPS_ERR_DAMAGED;
     // Neither Ogg Media nor Vorbis: a stream of a kind this reader does not
     // play; it gets no slot.
     if (parsed != 0 && !vorbis) continue;
@@ -109,14 +109,15 @@ int32_t FindStreams(DemuxState& d) {
       continue;
     }
     const int index = video ? 0 : 1;
-    if (BindFirstPage(d, d.slots[index]) <= 0) {
+    const int32_t bound = BindFirstPage(d, d.slots[index]);
+    if (bound != kPacket) {
       FreeStreamHeader(header);
-      return -1;
+      return bound == DECAPS_ERR_OUT_OF_MEMORY ? bound : DECAPS_ERR_DAMAGED;
     }
     if (parsed != 0) {
       vorbis_info_init(&d.vorbisInfo);
       vorbis_comment_init(&d.vorbisComment);
-      if (HeaderIn(d.vorbisInfo, d.vorbisComment, d.packet) < 0) return -1;
+      if (HeaderIn(d.vorbisInfo, d.vorbisComment, d.packet) < 0) return DECAPS_ERR_DAMAGED;
     } else {
       FreeStreamHeader(d.headers[index]);
       d.headers[index] = header;
@@ -125,7 +126,7 @@ int32_t FindStreams(DemuxState& d) {
   }
   if (d.videoPresent == kStreamUnknown) d.videoPresent = kStreamAbsent;
   if (d.audioPresent == kStreamUnknown) d.audioPresent = kStreamAbsent;
-  return 1;
+  return kDone;
 }
 
 // Granule positions of the last pages of each stream seen by a scan.
@@ -204,12 +205,13 @@ int32_t ScanFurtherBack(DemuxState& d, int32_t videoSerial) {
 }
 
 // Phase 2: the video comment packet, parsed as a Vorbis comment list.
+// kDone or DECAPS_ERR_DAMAGED.
 int32_t ReadVideoComments(DemuxState& d, StreamInfo& info) {
   for (;;) {
-    if (!NextPage(d, true)) return -1;
+    if (!NextPage(d, true)) return DECAPS_ERR_DAMAGED;
     RoutePage(d.slots, d.page);
     const int r = ogg_stream_packetout(&d.slots[0].streamState, &d.packet);
-    if (r < 0) return -1;
+    if (r < 0) return DECAPS_ERR_DAMAGED;
     if (r > 0) break;
   }
   MarkHeaderTaken(d.slots[0], d.packet);
@@ -218,32 +220,32 @@ int32_t ReadVideoComments(DemuxState& d, StreamInfo& info) {
   // The comment reader wants an identification header first; a rate of 1
   // stands in for it.
   d.videoCommentInfo.rate = 1;
-  if (HeaderIn(d.videoCommentInfo, d.videoComment, d.packet) < 0) return -1;
+  if (HeaderIn(d.videoCommentInfo, d.videoComment, d.packet) < 0) return DECAPS_ERR_DAMAGED;
   info.chapterCount = CollectChapterNames(d.videoComment, info);
-  return 1;
+  return kDone;
 }
 
 // Phase 3: the Vorbis comment and codebook packets, or the one packet that
-// follows an Ogg Media audio header.
+// follows an Ogg Media audio header. kDone or DECAPS_ERR_DAMAGED.
 int32_t ReadAudioHeaders(DemuxState& d) {
   int taken = 0;
   while (taken < 2) {
-    if (!NextPage(d, true)) return -1;
+    if (!NextPage(d, true)) return DECAPS_ERR_DAMAGED;
     RoutePage(d.slots, d.page);
     while (taken < 2) {
       const int r = ogg_stream_packetout(&d.slots[1].streamState, &d.packet);
       if (r == 0) break;
-      if (r < 0) return -1;
+      if (r < 0) return DECAPS_ERR_DAMAGED;
       if (d.headers[1] != nullptr) {
         MarkHeaderTaken(d.slots[1], d.packet);
         taken = 2;
       } else {
-        if (HeaderIn(d.vorbisInfo, d.vorbisComment, d.packet) < 0) return -1;
+        if (HeaderIn(d.vorbisInfo, d.vorbisComment, d.packet) < 0) return DECAPS_ERR_DAMAGED;
         ++taken;
       }
     }
   }
-  return 1;
+  return kDone;
 }
 
 }  // namespace
@@ -259,33 +261,6 @@ bool IsWellFormedComment(const uint8_t* packet, size_t bytes) {
   if (!r.ok() || count > bytes / 4) return false;
   for (uint32_t i = 0; i < count && r.ok(); ++i) r.Bytes(r.Le32());
   return r.ok();
-}
-
-int FirstChapterComment(const vorbis_comment& comments) {
-  int j = 0;
-  while (j < comments.comments && !IsChapterComment(comments, j)) ++j;
-  return j;
-}
-
-int32_t CollectChapterNames(const vorbis_comment& comments, StreamInfo& info) {
-  const int n = comments.comments;
-  int32_t count = 0;
-  // Comments come in pairs from the first chapter comment: the time, then the
-  // name, whose text follows the 14-character key "CHAPTERxxNAME=".
-  for (int k = FirstChapterComment(comments) + 1;
-       k < n && count < kMaxChapters && IsChapterComment(comments, k); k += 2) {
-    const int length = comments.comment_lengths[k];
-    char16_t* slot = info.chapterNames[count].text;
-    const size_t units = sizeof info.chapterNames[count].text / sizeof(char16_t);
-    if (length > static_cast<int>(kChapterNameOffset)) {
-      AnsiToUtf16(comments.user_comments[k] + kChapterNameOffset, length - kChapterNameOffset, slot,
-                  units);
-    } else {
-      slot[0] = 0;
-    }
-    ++count;
-  }
-  return count;
 }
 
 int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, int32_t openArg) {
@@ -307,8 +282,8 @@ int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, i
     d.canReread = InputSeek(d.input, tailStart) ? 1 : 0;
     ScanGranules(d.input, kDurationTail, tail);
     d.input.close();
-    d.sourceLength = InputOpen(d.input, name, 4000000, openArg);
-    if (d.sourceLength <= 0) return -1;
+    d.sourceLength = InputOpen(d.input, name, kFileReadAheadBytes, openArg);
+    if (d.sourceLength <= 0) return DECAPS_ERR_READ_FAILED;
     scanned = true;
   } else if (tailStart > 0 && InputSeek(d.input, tailStart)) {
     // A network source that serves the tail on its own serves any range.
@@ -316,20 +291,23 @@ int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, i
     ScanGranules(d.input, kDurationTail, tail);
     if (!InputSeek(d.input, 0)) {
       d.input.close();
-      d.sourceLength = InputOpen(d.input, name, -1, openArg > 0 ? openArg : 1000000);
-      if (d.sourceLength <= 0) return -1;
+      d.sourceLength = InputOpen(d.input, name, kDefaultReadAhead,
+                                 openArg > 0 ? openArg : kLongestOpenTimeoutMs);
+      if (d.sourceLength <= 0) return DECAPS_ERR_READ_FAILED;
     }
     scanned = true;
   }
 
   d.audioPresent = kStreamUnknown;
   d.videoPresent = kStreamUnknown;
-  if (AppendChunk(d.sync, d.input) <= 0) return -1;
-  if (FindStreams(d) < 0) return -1;
-  if (d.videoPresent == kStreamPresent && ReadVideoComments(d, info) < 0) return -1;
-  if (d.audioPresent == kStreamPresent && ReadAudioHeaders(d) < 0) return -1;
+  const int32_t got = AppendChunk(d.sync, d.input);
+  if (got <= 0) return got == 0 ? DECAPS_ERR_DAMAGED : got;
+  int32_t r = FindStreams(d);
+  if (r == kDone && d.videoPresent == kStreamPresent) r = ReadVideoComments(d, info);
+  if (r == kDone && d.audioPresent == kStreamPresent) r = ReadAudioHeaders(d);
+  if (r != kDone) return r;
   if (AudioIsVorbis(d)) {
-    if (vorbis_synthesis_init(&d.vorbisDsp, &d.vorbisInfo) != 0) return -1;
+    if (vorbis_synthesis_init(&d.vorbisDsp, &d.vorbisInfo) != 0) return DECAPS_ERR_DAMAGED;
     vorbis_block_init(&d.vorbisDsp, &d.vorbisBlock);
     d.vorbisReady = 1;
   }
@@ -343,5 +321,5 @@ int32_t DiscoverStreams(DemuxState& d, StreamInfo& info, const char16_t* name, i
   // Room for the largest page Ogg allows beside a read, once: playback then
   // never grows the sync buffer (nor allocates) when a larger page comes.
   ogg_sync_buffer(&d.sync, kMaxPageBytes + kReadChunk);
-  return 1;
+  return kDone;
 }

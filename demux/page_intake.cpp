@@ -11,7 +11,7 @@ int32_t StreamSlotInit(StreamSlot& slot, int32_t serial) {
   slot.resumeOffset = 0;
   // ogg_stream_init does not free what an earlier init allocated.
   ogg_stream_clear(&slot.streamState);
-  return ogg_stream_init(&slot.streamState, serial);
+  return ogg_stream_init(&slot.streamState, serial) == 0 ? kDone : DECAPS_ERR_OUT_OF_MEMORY;
 }
 
 void StreamSlotReset(StreamSlot& slot) {
@@ -60,7 +60,7 @@ int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page) {
 
 int32_t AppendChunk(ogg_sync_state& sync, InputSource& input) {
   char* area = ogg_sync_buffer(&sync, kReadChunk);
-  if (area == nullptr) return 0;
+  if (area == nullptr) return DECAPS_ERR_OUT_OF_MEMORY;
   const int32_t got = InputRead(input, area, kReadChunk);
   if (got > 0) ogg_sync_wrote(&sync, got);
   return got;
@@ -107,9 +107,9 @@ bool EnterCursor(DemuxState& d, int32_t to, int64_t offset) {
   return true;
 }
 
-PageIntakeResult ReadChunk(DemuxState& d) {
+int32_t ReadChunk(DemuxState& d) {
   const int32_t got = AppendChunk(d.sync, d.input);
-  return got > 0 ? kIntakeRead : got == 0 ? kIntakeEnd : kIntakeReadFailed;
+  return got > 0 ? kChunkRead : got == 0 ? DECAPS_ERR_INPUT_ENDED : got;
 }
 
 // Routes a page taken on the main reading.
@@ -127,35 +127,35 @@ int32_t RouteMain(DemuxState& d, ogg_page& page, int32_t want) {
   return index;
 }
 
-PageIntakeResult PullMain(DemuxState& d, int32_t want, int32_t* slot) {
-  if (!EnterCursor(d, kMainCursor, d.mainOffset)) return kIntakeReadFailed;
+int32_t PullMain(DemuxState& d, int32_t want, int32_t* slot) {
+  if (!EnterCursor(d, kMainCursor, d.mainOffset)) return DECAPS_ERR_READ_FAILED;
   const int r = ogg_sync_pageout(&d.sync, &d.page);
   if (r > 0) {
     *slot = RouteMain(d, d.page, want);
-    return kIntakePage;
+    return kPageTaken;
   }
-  if (r < 0) return kIntakeLostSync;
+  if (r < 0) return DECAPS_ERR_LOST_SYNC;
   return ReadChunk(d);
 }
 
 // The second reading of a detached slot: its pages from resumeOffset on,
 // until it holds its bound again (having taken at least one page) or the
 // reading reaches the main one, where the two merge.
-PageIntakeResult PullAgain(DemuxState& d, int32_t want, int32_t* slot) {
+int32_t PullAgain(DemuxState& d, int32_t want, int32_t* slot) {
   StreamSlot& own = d.slots[want];
-  if (!EnterCursor(d, want, own.resumeOffset)) return kIntakeReadFailed;
+  if (!EnterCursor(d, want, own.resumeOffset)) return DECAPS_ERR_READ_FAILED;
   bool took = false;
   for (;;) {
     if (took && OverBound(d, want)) {
       *slot = want;
-      return kIntakePage;
+      return kPageTaken;
     }
     const int r = ogg_sync_pageout(&d.sync, &d.page);
     if (r < 0) continue;
     if (r == 0) {
-      const PageIntakeResult read = ReadChunk(d);
-      if (read == kIntakeRead) continue;
-      if (read == kIntakeEnd) {
+      const int32_t read = ReadChunk(d);
+      if (read == kChunkRead) continue;
+      if (read == DECAPS_ERR_INPUT_ENDED) {
         // The main reading can be no further than the end: merged there.
         own.detached = 0;
         d.cursor = kMainCursor;
@@ -170,19 +170,19 @@ PageIntakeResult PullAgain(DemuxState& d, int32_t want, int32_t* slot) {
       const int32_t index = RouteMain(d, d.page, want);
       if (took) break;
       *slot = index;
-      return kIntakePage;
+      return kPageTaken;
     }
     if (SlotOfSerial(d.slots, ogg_page_serialno(&d.page)) != want) continue;
     ogg_stream_pagein(&own.streamState, &d.page);
     took = true;
   }
   *slot = want;
-  return kIntakePage;
+  return kPageTaken;
 }
 
 }  // namespace
 
-PageIntakeResult PullPage(DemuxState& d, int32_t want, int32_t* slot) {
+int32_t PullPage(DemuxState& d, int32_t want, int32_t* slot) {
   *slot = -1;
   if (want >= 0 && want < kSlotCount && d.slots[want].detached != 0)
     return PullAgain(d, want, slot);

@@ -12,23 +12,28 @@
 #include <cstdint>
 
 #include "demux/demux_state.h"
-
-// One page-intake attempt for the path that reads slot want (-1: none).
-enum PageIntakeResult : int32_t {
-  kIntakePage = 1,         // a page was taken; *slot is where it went (-1: elsewhere or left)
-  kIntakeRead = 0,         // no page yet; a chunk was read (try again)
-  kIntakeLostSync = -1,    // bytes were skipped to find a page start (try again)
-  kIntakeEnd = -2,         // no page and the input has no more bytes
-  kIntakeReadFailed = -3,  // no page and a read failed (or the input would not move back)
-};
+#include "input/result.h"
 
 // On the main reading: takes a complete page from the sync layer and routes
 // it, reading one chunk when none is complete. A page for a slot other than
 // want that holds more than its bound (with a whole packet waiting) detaches
 // that slot there instead, when the input can go back. When want's slot is
 // detached, reads its pages again from where it stopped, up to its bound
-// (at least one page of it), and reports *slot = want.
-PageIntakeResult PullPage(DemuxState& d, int32_t want, int32_t* slot);
+// (at least one page of it), and reports *slot = want. One attempt for the
+// path that reads slot want (-1: none):
+//   kPageTaken              *slot is where the page went (-1: elsewhere or set aside)
+//   kChunkRead              no page was complete; a chunk was read: try again
+//   DECAPS_ERR_LOST_SYNC    bytes were skipped to find a page start: try again
+//   DECAPS_ERR_INPUT_ENDED  no page, and the input has no more bytes
+//   DECAPS_ERR_READ_FAILED  no page, and a read failed (or the input would not move)
+//   DECAPS_ERR_OUT_OF_MEMORY no page, and the sync layer has no room for a read
+int32_t PullPage(DemuxState& d, int32_t want, int32_t* slot);
+
+// True when a PullPage result means no page will come: the input ended or
+// failed.
+inline bool IntakeOver(int32_t result) {
+  return result == DECAPS_ERR_INPUT_ENDED || IsFailure(result);
+}
 
 // Source offset of the first byte the sync layer has not consumed.
 int64_t SyncOffset(const DemuxState& d);

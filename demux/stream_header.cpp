@@ -5,7 +5,7 @@
 #include <new>
 
 #include "demux/byte_reader.h"
-#include "demux/result.h"
+#include "input/result.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ int32_t ParseDirectHeader(const uint8_t* packet, size_t bytes, StreamHeader** ou
   StreamHeader* h = NewHeader(kept > kStreamHeaderBytes ? kept - kStreamHeaderBytes : 0);
   if (h == nullptr) {
     *out = nullptr;
-    return DECAPS_ERR_UNSUPPORTED_STREAM;
+    return DECAPS_ERR_OUT_OF_MEMORY;
   }
   std::memcpy(h->streamType, r.BytesAt(0, 8), 8);
   std::memcpy(h->subtype, r.BytesAt(8, 4), 4);
@@ -91,7 +91,7 @@ int32_t MakeVideoHeader(const uint8_t fourcc[4], int64_t timePerFrame, int32_t w
                         StreamHeader** out) {
   StreamHeader* h = NewHeader(0);
   *out = h;
-  if (h == nullptr) return DECAPS_ERR_UNSUPPORTED_STREAM;
+  if (h == nullptr) return DECAPS_ERR_OUT_OF_MEMORY;
   std::memcpy(h->streamType, "video", 6);
   for (int i = 0; i < 4; ++i) h->subtype[i] = static_cast<char>(fourcc[i]);
   h->timeUnit = timePerFrame;
@@ -110,7 +110,7 @@ int32_t MakeAudioHeader(uint16_t formatTag, int16_t channels, int16_t blockAlign
                         StreamHeader** out) {
   StreamHeader* h = NewHeader(extraSize);
   *out = h;
-  if (h == nullptr) return DECAPS_ERR_UNSUPPORTED_STREAM;
+  if (h == nullptr) return DECAPS_ERR_OUT_OF_MEMORY;
   h->size = static_cast<int32_t>(kStreamHeaderBytes + extraSize);
   std::memcpy(h->streamType, "audio", 6);
   char hex[5];
@@ -197,7 +197,10 @@ int32_t ParseLegacyHeader(const uint8_t* packet, size_t bytes, StreamHeader** ou
   const uint32_t format = r.Le32At(96);
   if (r.ok()) {
     for (const LegacyKind& kind : kLegacyKinds)
-      if (kind.format == format) return kind.parse(r, out) == 0 ? 0 : UnsupportedLegacy(out);
+      if (kind.format == format) {
+        const int32_t made = kind.parse(r, out);
+        return made == 0 || made == DECAPS_ERR_OUT_OF_MEMORY ? made : UnsupportedLegacy(out);
+      }
   }
   return UnsupportedLegacy(out);
 }

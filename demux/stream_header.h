@@ -42,14 +42,14 @@ constexpr uint32_t kLegacyWaveFormat = 0x05589F81;
 // DECAPS_ERR_NOT_HEADER: bit 0 of the type byte is clear, or a legacy packet
 //    whose type bits are not 001; *out untouched;
 // DECAPS_ERR_UNSUPPORTED_STREAM: any other packet, including one too short
-//    for the fields its form needs; *out set to null.
+//    for the fields its form needs; *out set to null;
+// DECAPS_ERR_OUT_OF_MEMORY: no memory for the record; *out set to null.
 int32_t ParseStreamHeader(const uint8_t* packet, size_t bytes, StreamHeader** out);
 
 // The legacy branch of ParseStreamHeader; same results.
 int32_t ParseLegacyHeader(const uint8_t* packet, size_t bytes, StreamHeader** out);
 
-// Build records; 0, or DECAPS_ERR_UNSUPPORTED_STREAM (*out null) when memory
-// runs out.
+// Build records; 0, or DECAPS_ERR_OUT_OF_MEMORY (*out null).
 int32_t MakeVideoHeader(const uint8_t fourcc[4], int64_t timePerFrame, int32_t width,
                         int32_t height, int16_t bitsPerSample, int32_t bufferSize,
                         StreamHeader** out);

@@ -41,7 +41,7 @@ constexpr long kAudioBacklogBound = 128L << 10;
 constexpr long kBacklogBound[kSlotCount] = {kVideoBacklogBound, kAudioBacklogBound};
 
 // Starts the slot's stream state for serial number serial (the slot then
-// takes that stream's pages); 0, or -1 when libogg has no memory. Releases
+// takes that stream's pages); kDone, or DECAPS_ERR_OUT_OF_MEMORY. Releases
 // anything the slot held before.
 int32_t StreamSlotInit(StreamSlot& slot, int32_t serial);
 
@@ -72,9 +72,10 @@ int32_t SlotOfSerial(const StreamSlot (&slots)[kSlotCount], int32_t serial);
 // Returns the slot index, -1 when none.
 int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page);
 
-// Appends up to 4096 bytes read from the input to the sync layer.
-// Returns the bytes read; 0 when the input has no more (or no memory);
-// kInputReadFailed when a read failed before the input's length.
+// Appends up to kReadChunk bytes read from the input to the sync layer.
+// Returns the bytes read; 0 when the input has no more;
+// DECAPS_ERR_READ_FAILED when a read failed before the input's length;
+// DECAPS_ERR_OUT_OF_MEMORY when the sync layer could not make room.
 int32_t AppendChunk(ogg_sync_state& sync, InputSource& input);
 
 #endif

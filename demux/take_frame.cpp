@@ -2,7 +2,7 @@
 
 #include "demux/byte_reader.h"
 #include "demux/mul_div_round.h"
-#include "demux/result.h"
+#include "input/result.h"
 
 namespace {
 

@@ -5,9 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "demux/chapter_comments.h"
 #include "demux/discovery.h"
-#include "demux/result.h"
 #include "demux/stream_header.h"
+#include "input/result.h"
 
 namespace {
 

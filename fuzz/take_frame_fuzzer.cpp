@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "demux/result.h"
 #include "demux/take_frame.h"
+#include "input/result.h"
 #include "ogm_writer.h"
 #include "page_script.h"
 
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   header.defaultLength = static_cast<int32_t>(fuzz::GetLe(data + 16, 4));
 
   StreamSlot slot;
-  if (StreamSlotInit(slot, 0) != 0) return 0;
+  if (StreamSlotInit(slot, 0) != kDone) return 0;
   uint32_t sequence = 0;
   long long packetsIn = 0, taken = 0;
   std::vector<uint8_t> bytes;

@@ -34,9 +34,10 @@ void UnbindInput(InputSource& input, bool closeSource) {
   input = InputSource{};
 }
 
-int32_t InputOpen(InputSource& input, const char16_t* name, int32_t c, int32_t d) {
+int32_t InputOpen(InputSource& input, const char16_t* name, int32_t readAheadBytes,
+                  int32_t timeoutMs) {
   if (input.open == nullptr) return 0;
-  const int32_t length = input.open(name, 0, 0, c, d);
+  const int32_t length = input.open(name, 0, 0, readAheadBytes, timeoutMs);
   input.position = 0;
   input.length = length > 0 ? length : 0;
   return length;
@@ -51,7 +52,7 @@ int32_t InputRead(InputSource& input, void* buffer, int32_t count) {
     input.position += got;
     return got;
   }
-  return input.position < input.length ? kInputReadFailed : 0;
+  return input.position < input.length ? DECAPS_ERR_READ_FAILED : 0;
 }
 
 bool InputSeek(InputSource& input, int32_t offset) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "input/result.h"
 #include "platform/dynlib.h"
 
 struct InputSource {
@@ -21,7 +22,14 @@ struct InputSource {
   int64_t length = 0;
 };
 
-constexpr int32_t kInputReadFailed = -1;
+// The read-ahead an open asks for: the plug-in's own default, or the
+// window a local file is read through once discovery knows its length
+// (the cache plug-in's window; the others ignore it).
+constexpr int32_t kDefaultReadAhead = -1;
+constexpr int32_t kFileReadAheadBytes = 4000000;
+// The time-out of an open the host gave none for: longer than any plug-in
+// accepts, so each clamps it to its own longest wait.
+constexpr int32_t kLongestOpenTimeoutMs = 1000000;
 
 // The plug-in library a source name asks for: "RavelHTTP.dll" for any name
 // containing "://", else "RavelCache.dll" when useCache is nonzero, else
@@ -37,12 +45,14 @@ int32_t BindInput(InputSource& input, const char16_t* pluginName);
 // is then unbound. Safe on an unbound source.
 void UnbindInput(InputSource& input, bool closeSource);
 
-// Opens the source through the bound plug-in; the reported length, or 0
-// (also when unbound). Reading then starts at byte 0.
-int32_t InputOpen(InputSource& input, const char16_t* name, int32_t c, int32_t d);
+// Opens the source through the bound plug-in, with its read-ahead in bytes
+// and its time-out in milliseconds for a network source; the reported
+// length, or 0 (also when unbound). Reading then starts at byte 0.
+int32_t InputOpen(InputSource& input, const char16_t* name, int32_t readAheadBytes,
+                  int32_t timeoutMs);
 
 // Reads up to count bytes: the count read; 0 at the end of data or when
-// unbound; kInputReadFailed when the plug-in brings nothing (or reports
+// unbound; DECAPS_ERR_READ_FAILED when the plug-in brings nothing (or reports
 // anything outside 0..count) before the length it reported is reached.
 int32_t InputRead(InputSource& input, void* buffer, int32_t count);
 

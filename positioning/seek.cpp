@@ -2,6 +2,7 @@
 
 #include "delivery/delivery.h"
 #include "demux/page_intake.h"
+#include "input/result.h"
 #include "positioning/positioning.h"
 
 namespace {
@@ -91,43 +92,45 @@ Pass ScanFrom(ReaderState& s, int64_t offset, int32_t minFrame) {
   }
 }
 
-// kAudioEnded: the audio stream ends before the keyframe's time, so there is
-// none to align (the host's audio calls then return 0); kFailed: a read
-// failed, or the video ended while later keyframes were taken.
-enum AlignResult { kAligned, kAudioEnded, kAudioAhead, kFailed };
+// What ended an audio read made to align: DECAPS_ERR_STREAM_ENDED when the
+// audio stream ends before the keyframe's time, so there is none to align
+// (the host's audio calls then return 0); DECAPS_ERR_READ_FAILED when a
+// read failed.
+int32_t RanOut(int32_t r) { return r < 0 ? DECAPS_ERR_READ_FAILED : DECAPS_ERR_STREAM_ENDED; }
 
-AlignResult RanOut(int32_t r) { return r < 0 ? kFailed : kAudioEnded; }
-
-// Brings the audio to the held keyframe's time. Audio that starts more than
-// a packet after the keyframe ends the call with kAudioAhead (the audio
-// before it was not timed here), unless takeLaterKeyframes: then later
-// keyframes are taken until the video catches up.
-AlignResult AlignAudio(ReaderState& s, bool takeLaterKeyframes) {
+// Brings the audio to the held keyframe's time: kDone when aligned. Audio
+// that starts more than a packet after the keyframe ends the call with
+// DECAPS_ERR_AUDIO_AHEAD (the audio before it was not timed here), unless
+// takeLaterKeyframes: then later keyframes are taken until the video
+// catches up. DECAPS_ERR_STREAM_ENDED: the audio ended first;
+// DECAPS_ERR_READ_FAILED: a read failed, or the video ended while later
+// keyframes were taken.
+int32_t AlignAudio(ReaderState& s, bool takeLaterKeyframes) {
   if (s.demux.headers[1] == nullptr) {
     // Vorbis: the packets before the keyframe are skipped, not decoded.
     int32_t r = SkipVorbisTo(s, s.videoTime);
     if (r <= 0) return RanOut(r);
-    if (s.audioTime <= s.videoTime + OnePacketTime(s)) return kAligned;
-    if (!takeLaterKeyframes) return kAudioAhead;
+    if (s.audioTime <= s.videoTime + OnePacketTime(s)) return kDone;
+    if (!takeLaterKeyframes) return DECAPS_ERR_AUDIO_AHEAD;
     while (s.audioTime > s.videoTime)
-      if (DeliverVideoFrameToPending(s) < 0) return kFailed;
+      if (DeliverVideoFrameToPending(s) < 0) return DECAPS_ERR_READ_FAILED;
     r = SkipVorbisTo(s, s.videoTime);
-    return r <= 0 ? RanOut(r) : kAligned;
+    return r <= 0 ? RanOut(r) : kDone;
   }
   while (s.audioTime < 0) {
     const int32_t r = DiscardAudio(s, kUntimedAudioRequest);
     if (r <= 0) return RanOut(r);
   }
   if (s.audioTime > s.videoTime + OnePacketTime(s)) {
-    if (!takeLaterKeyframes) return kAudioAhead;
+    if (!takeLaterKeyframes) return DECAPS_ERR_AUDIO_AHEAD;
     while (s.audioTime > s.videoTime)
-      if (DeliverVideoFrameToPending(s) < 0) return kFailed;
+      if (DeliverVideoFrameToPending(s) < 0) return DECAPS_ERR_READ_FAILED;
   }
   while (s.audioTime < s.videoTime) {
     const int32_t r = DiscardAudio(s, kTimedAudioRequest);
     if (r <= 0) return RanOut(r);
   }
-  return kAligned;
+  return kDone;
 }
 
 }  // namespace
@@ -172,7 +175,7 @@ bool LandOnKeyframe(ReaderState& s, int64_t offset, int32_t targetFrame) {
   if (goal >= 0) offset = offset > back ? offset - back : 0;
   for (int pass = 0; pass < kMaxPasses; ++pass) {
     const Pass p = ScanFrom(s, offset, goal < 0 ? 0 : goal);
-    if (!p.moved) return p.found && (!audio || AlignAudio(s, true) != kFailed);
+    if (!p.moved) return p.found && (!audio || AlignAudio(s, true) != DECAPS_ERR_READ_FAILED);
     if (!p.found && p.lastKey >= 0) {
       // No keyframe at or after the goal follows: the last keyframe read is
       // the source's last. Land on it (read again from the same place).
@@ -190,9 +193,9 @@ bool LandOnKeyframe(ReaderState& s, int64_t offset, int32_t targetFrame) {
     if (p.found && (goal < 0 || offset == 0 || (p.first >= 0 && p.first <= goal))) {
       if (!audio) return true;
       const bool last = pass + 1 == kMaxPasses || offset == 0;
-      const AlignResult a = AlignAudio(s, last);
-      if (a == kAligned || a == kAudioEnded) return true;
-      if (a == kFailed) return false;
+      const int32_t a = AlignAudio(s, last);
+      if (a == kDone || a == DECAPS_ERR_STREAM_ENDED) return true;
+      if (a == DECAPS_ERR_READ_FAILED) return false;
       // The audio read here starts after the keyframe: the same keyframe
       // from earlier reaches the audio before it.
       goal = GetCurrentFrame(s.info);
@@ -213,6 +216,10 @@ bool LandOnKeyframe(ReaderState& s, int64_t offset, int32_t targetFrame) {
 int32_t RemainingAudioBytes(const ReaderState& s) {
   const DemuxState& d = s.demux;
   if (d.audioPresent != kStreamPresent || s.info.framesPerSecond == 0.0) return 0;
+  // The frames left and the result are 32-bit as hosts receive them: the
+  // bytes are truncated to 64 bits and their low 32 bits returned, so past
+  // 2 GiB of audio the count wraps instead of saturating. That is the value
+  // players have always been given for such a source, so it stays.
   const int64_t frames = static_cast<int64_t>(s.info.frameCount) - GetCurrentFrame(s.info);
   const double seconds = static_cast<double>(static_cast<int32_t>(frames)) / s.info.framesPerSecond;
   double bytes;
@@ -222,6 +229,7 @@ int32_t RemainingAudioBytes(const ReaderState& s) {
     bytes = seconds * static_cast<double>(s.info.audioParamA) *
             static_cast<double>(s.info.audioParamB) * 2.0;
   }
+  // Past the 64-bit range the truncation itself is undefined: none left.
   if (!std::isfinite(bytes) || bytes >= 9.2e18 || bytes <= -9.2e18) return 0;
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(bytes)));
 }

@@ -119,8 +119,9 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
   s.audioCarryBytes = 0;
   // The host's time-out reaches a network source here: it has no second
   // open after a duration scan.
-  const int32_t timeout = Utf16Contains(name, u"://") && openArg > 0 ? openArg : 1000000;
-  s.demux.sourceLength = InputOpen(s.demux.input, name, -1, timeout);
+  const int32_t timeout =
+      Utf16Contains(name, u"://") && openArg > 0 ? openArg : kLongestOpenTimeoutMs;
+  s.demux.sourceLength = InputOpen(s.demux.input, name, kDefaultReadAhead, timeout);
   if (s.demux.sourceLength <= 0) {
     ReleaseInput(s, false);
     s.demux.sourceLength = 0;
@@ -131,7 +132,7 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
   // the last source as it was.
   StreamInfo& found = s.openScratch;
   found = s.info;
-  if (DiscoverStreams(s.demux, found, name, openArg) != 1 || !AcceptStreams(s.demux) ||
+  if (DiscoverStreams(s.demux, found, name, openArg) != kDone || !AcceptStreams(s.demux) ||
       CloseRequested(s)) {
     CloseSource(s);
     return 0;

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "demux/page_intake.h"
-#include "demux/result.h"
 #include "demux/take_frame.h"
+#include "input/result.h"
 #include "memory_input.h"
 #include "peer_files.h"
 #include "simple_ogm.h"
@@ -31,7 +31,7 @@ class DiscoveryTest : public ::testing::Test {
     d_ = DemuxState{};
     ogmtest::MemoryInputReset(file, config);
     d_.input = ogmtest::MemoryInput();
-    d_.sourceLength = InputOpen(d_.input, name, -1, 1000000);
+    d_.sourceLength = InputOpen(d_.input, name, kDefaultReadAhead, kLongestOpenTimeoutMs);
     return DiscoverStreams(d_, info_, name, 0);
   }
 
@@ -50,7 +50,7 @@ ogmtest::SimpleOgmOptions RawAudioFile() {
 
 TEST_F(DiscoveryTest, VideoWithRawAudio) {
   ogmtest::SimpleOgm f = ogmtest::MakeSimpleOgm(RawAudioFile());
-  ASSERT_EQ(Discover(f.bytes), 1);
+  ASSERT_EQ(Discover(f.bytes), kDone);
   EXPECT_EQ(d_.videoPresent, kStreamPresent);
   EXPECT_EQ(d_.audioPresent, kStreamPresent);
   ASSERT_NE(d_.headers[1], nullptr);
@@ -61,8 +61,8 @@ TEST_F(DiscoveryTest, VideoWithRawAudio) {
   Frame frame;
   int32_t r;
   while ((r = TakeFrame(d_.slots[1], *d_.headers[1], &frame)) == kNoPacket) {
-    int32_t serial;
-    ASSERT_NE(PullPage(d_, 1, &serial), kIntakeEnd);
+    int32_t slot;
+    ASSERT_NE(PullPage(d_, 1, &slot), DECAPS_ERR_INPUT_ENDED);
   }
   EXPECT_TRUE(r == kPacket || r == DECAPS_ERR_NO_GRANULE) << r;
   ASSERT_GE(frame.size, 4);
@@ -77,7 +77,7 @@ TEST_F(DiscoveryTest, VideoWithVorbisSetsUpTheDecoder) {
   o.vorbisFile = ogmtest::EncodeVorbis(dir.path(), "a.ogg", 22050, 1, 1.0);
   ASSERT_FALSE(o.vorbisFile.empty());
   ogmtest::SimpleOgm f = ogmtest::MakeSimpleOgm(o);
-  ASSERT_EQ(Discover(f.bytes), 1);
+  ASSERT_EQ(Discover(f.bytes), kDone);
   EXPECT_EQ(d_.audioPresent, kStreamPresent);
   EXPECT_EQ(d_.headers[1], nullptr);
   EXPECT_EQ(d_.vorbisReady, 1);
@@ -88,7 +88,7 @@ TEST_F(DiscoveryTest, VideoWithVorbisSetsUpTheDecoder) {
 TEST_F(DiscoveryTest, VideoOnlyAndMisplacedAudio) {
   ogmtest::SimpleOgmOptions o;
   o.frames = 30;
-  ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), kDone);
   EXPECT_EQ(d_.videoPresent, kStreamPresent);
   EXPECT_EQ(d_.audioPresent, kStreamAbsent);
 
@@ -101,7 +101,7 @@ TEST_F(DiscoveryTest, VideoOnlyAndMisplacedAudio) {
   w.Packet(a, ogmtest::DirectAudioHeader("0055", 44100, 2, 16000), 0, ogmtest::kFlushPage);
   w.Packet(a, ogmtest::CommentPacket("t", {}), 0, ogmtest::kFlushPage);
   w.Packet(v, ogmtest::FramePacket(true, Bytes(10, 1)), 0, ogmtest::kFlushPage);
-  ASSERT_EQ(Discover(w.Finish()), 1);
+  ASSERT_EQ(Discover(w.Finish()), kDone);
   EXPECT_EQ(d_.audioPresent, kStreamAbsent);
 }
 
@@ -120,7 +120,7 @@ TEST_F(DiscoveryTest, SecondStreamKinds) {
     w.Packet(v, ogmtest::CommentPacket("t", {}), 0, ogmtest::kFlushPage);
     w.Packet(t, ogmtest::CommentPacket("t", {}), 0, ogmtest::kFlushPage);
     w.Packet(v, ogmtest::FramePacket(true, Bytes(10, 1)), 0, ogmtest::kFlushPage);
-    ASSERT_EQ(Discover(w.Finish()), 1);
+    ASSERT_EQ(Discover(w.Finish()), kDone);
     EXPECT_EQ(d_.videoPresent, kStreamPresent);
     EXPECT_EQ(d_.audioPresent, kStreamPresent);
     ASSERT_NE(d_.headers[1], nullptr);
@@ -133,7 +133,7 @@ TEST_F(DiscoveryTest, ChapterNames) {
   o.frames = 10;
   o.extraComments = {"TITLE=x"};
   o.chapters = {{0, "Intro"}, {61000, "Main"}};
-  ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), kDone);
   ASSERT_EQ(info_.chapterCount, 2);
   EXPECT_EQ(Name(0), u"Intro");
   EXPECT_EQ(Name(1), u"Main");
@@ -164,7 +164,7 @@ TEST_F(DiscoveryTest, ChapterNames) {
     oc.frames = 10;
     oc.extraComments = c.comments;
     std::memset(&info_, 0x55, sizeof info_);  // no stale name must survive
-    ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(oc).bytes), 1);
+    ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(oc).bytes), kDone);
     EXPECT_EQ(info_.chapterCount, c.count);
     if (c.count > 0) {
       EXPECT_EQ(Name(0), c.first);
@@ -176,7 +176,7 @@ TEST_F(DiscoveryTest, AtMostOneHundredChapters) {
   ogmtest::SimpleOgmOptions o;
   o.frames = 10;
   for (int i = 0; i < 130; ++i) o.chapters.push_back({i * 1000, "c" + std::to_string(i)});
-  ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), kDone);
   EXPECT_EQ(info_.chapterCount, 100);
   // Keys from CHAPTER100NAME= on are a character longer; names are taken
   // from the fixed position all the same.
@@ -190,7 +190,7 @@ TEST_F(DiscoveryTest, FrameCountFromTheTail) {
   o.maxFrameBytes = 300;
   ogmtest::SimpleOgm f = ogmtest::MakeSimpleOgm(o);
   ASSERT_GT(f.bytes.size(), 200000u);
-  ASSERT_EQ(Discover(f.bytes), 1);
+  ASSERT_EQ(Discover(f.bytes), kDone);
   EXPECT_EQ(info_.frameCount, 1500);
   EXPECT_EQ(MemoryInputStats().lastSeekOffset, static_cast<int64_t>(f.bytes.size()) - 100000);
   EXPECT_EQ(MemoryInputStats().opens, 2);  // the scan reopens the source
@@ -198,7 +198,7 @@ TEST_F(DiscoveryTest, FrameCountFromTheTail) {
   // A short source is scanned from its start.
   o.frames = 20;
   ogmtest::SimpleOgm small = ogmtest::MakeSimpleOgm(o);
-  ASSERT_EQ(Discover(small.bytes), 1);
+  ASSERT_EQ(Discover(small.bytes), kDone);
   EXPECT_EQ(info_.frameCount, 20);
   EXPECT_EQ(MemoryInputStats().lastSeekOffset, 0);
 }
@@ -212,7 +212,7 @@ TEST_F(DiscoveryTest, FrameCountFromFurtherBackOrTheDefault) {
     SCOPED_TRACE(seconds);
     o.audioSeconds = seconds;  // 16000 bytes a second
     info_.frameCount = 1234;
-    ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), 1);
+    ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), kDone);
     EXPECT_EQ(info_.frameCount, seconds < 500 ? 10 : kDefaultFrameCount);
   }
 
@@ -228,7 +228,7 @@ TEST_F(DiscoveryTest, FrameCountFromFurtherBackOrTheDefault) {
     SCOPED_TRACE(ranges);
     ASSERT_EQ(
         Discover(file, u"http://127.0.0.1/x.ogm", ranges ? ogmtest::MemoryInputConfig{} : noRanges),
-        1);
+        kDone);
     EXPECT_EQ(info_.frameCount, ranges ? 3000 : kDefaultFrameCount);
     EXPECT_EQ(MemoryInputStats().opens, 1);
   }
@@ -257,7 +257,7 @@ TEST_F(DiscoveryTest, FailsOnUnreadableStarts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(Discover(c.file), -1);
+    EXPECT_EQ(Discover(c.file), DECAPS_ERR_DAMAGED);
   }
 }
 
@@ -268,7 +268,7 @@ TEST_F(DiscoveryTest, DropsPagesOfAThirdStream) {
   // of it later; neither may be used as a slot index.
   Bytes file = ogmtest::InsertForeignPage(f.bytes, 1, 7, true);
   file = ogmtest::InsertForeignPage(file, 5, 7, false);
-  ASSERT_EQ(Discover(file), 1);
+  ASSERT_EQ(Discover(file), kDone);
   EXPECT_EQ(d_.videoPresent, kStreamPresent);
   EXPECT_EQ(d_.audioPresent, kStreamPresent);
 }
@@ -276,7 +276,7 @@ TEST_F(DiscoveryTest, DropsPagesOfAThirdStream) {
 TEST_F(DiscoveryTest, StreamsTakeTheirSlotsWhateverTheirOrder) {
   ogmtest::SimpleOgmOptions o = RawAudioFile();
   o.audioFirst = true;
-  ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), 1);
+  ASSERT_EQ(Discover(ogmtest::MakeSimpleOgm(o).bytes), kDone);
   ASSERT_EQ(d_.videoPresent, kStreamPresent);
   ASSERT_EQ(d_.audioPresent, kStreamPresent);
   EXPECT_TRUE(IsVideoHeader(*d_.headers[0]));

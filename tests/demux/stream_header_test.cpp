@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "demux/result.h"
+#include "input/result.h"
 #include "ogm_writer.h"
 
 using ogmtest::Bytes;

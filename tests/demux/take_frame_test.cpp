@@ -7,7 +7,7 @@
 #include <climits>
 
 #include "demux/mul_div_round.h"
-#include "demux/result.h"
+#include "input/result.h"
 #include "ogm_writer.h"
 
 using ogmtest::Bytes;
@@ -17,7 +17,7 @@ namespace {
 class TakeFrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(StreamSlotInit(slot_, 0), 0);
+    ASSERT_EQ(StreamSlotInit(slot_, 0), kDone);
     header_.timeUnit = 400000;
     header_.samplesPerUnit = 1;
     header_.defaultLength = 1;
