@@ -19,11 +19,11 @@ constexpr std::chrono::milliseconds kFirstBackOff{50};
 // even if a wake-up were lost.
 constexpr int kMaxPollMs = 250;
 
-// Request sizes, from the reader's reads on ogmmerge files (bench/reader/
-// http.cpp). The open reads the stream headers (a few KB to ~60 KB when a
-// large first video frame comes before the Vorbis setup page); a seek reads
-// from a second before the target to the next keyframe and about 10 s on
-// for the audio: 1.4-1.6 MB on a 1 Mbit/s film, far less on small files.
+// Request sizes, after what the reader reads: the open reads the stream
+// headers (a few pages, more when a large first video frame comes before
+// the Vorbis setup page); a seek reads from a second before the target to
+// the next keyframe and some seconds on for the audio. Later seeks size
+// their requests from the earlier ones.
 constexpr int64_t kOpenRange = int64_t{64} << 10;
 constexpr int64_t kSeekRange = int64_t{512} << 10;
 constexpr int64_t kMinRange = int64_t{32} << 10;
