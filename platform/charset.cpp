@@ -74,12 +74,13 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 }  // namespace
 
-std::string Utf16ToUtf8(const char16_t* text) {
+std::string Utf16ToUtf8(const char16_t* text, size_t maxUnits) {
   std::string out;
   if (text == nullptr) return out;
-  for (size_t i = 0; text[i] != 0; ++i) {
+  for (size_t i = 0; i < maxUnits && text[i] != 0; ++i) {
     char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < maxUnits && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
@@ -97,8 +98,11 @@ std::u16string Utf8ToUtf16(const std::string& text) {
     char32_t cp = 0;
     size_t len = DecodeUtf8(p + i, text.size() - i, &cp);
     if (len == 0) {
+      // One replacement for the malformed sequence: its lead byte and the
+      // continuation bytes that follow it.
       cp = 0xFFFD;
       len = 1;
+      while (i + len < text.size() && len < 4 && (p[i + len] & 0xC0) == 0x80) ++len;
     }
     i += len;
     if (cp >= 0x10000) {

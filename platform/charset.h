@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <string>
 
-// UTF-16 (NUL-terminated) to UTF-8; unpaired surrogates become U+FFFD.
-// A null pointer gives an empty string.
-std::string Utf16ToUtf8(const char16_t* text);
+// UTF-16 to UTF-8, up to a zero unit or maxUnits units; unpaired
+// surrogates (and a pair cut by the limit) become U+FFFD. A null pointer
+// gives an empty string.
+std::string Utf16ToUtf8(const char16_t* text, size_t maxUnits = SIZE_MAX);
 
-// UTF-8 to NUL-terminated UTF-16 (for building names in tests and hosts).
+// UTF-8 to UTF-16 (for the names hosts and tests build); each malformed
+// sequence (a stray byte, an overlong form, an encoded surrogate, a cut
+// sequence) becomes one U+FFFD.
 std::u16string Utf8ToUtf16(const std::string& text);
 
 // Converts len bytes of text in the system's default code page to UTF-16 in

@@ -6,8 +6,8 @@
 
 #include "command_common.h"
 #include "commands.h"
+#include "platform/charset.h"
 #include "stream_facts.h"
-#include "utf16.h"
 
 namespace cli {
 

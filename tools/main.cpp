@@ -15,7 +15,7 @@
 #include <io.h>
 #include <shellapi.h>
 
-#include "utf16.h"
+#include "platform/charset.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ std::vector<std::string> Utf8Arguments() {
   if (argv == nullptr) return out;
   for (int i = 0; i < argc; ++i) {
     const auto* arg = reinterpret_cast<const char16_t*>(argv[i]);
-    out.push_back(cli::Utf16ToUtf8(arg, wcslen(argv[i])));
+    out.push_back(Utf16ToUtf8(arg, wcslen(argv[i])));
   }
   LocalFree(argv);
   return out;

@@ -8,7 +8,7 @@
 // After <windows.h>:
 #include <wchar.h>
 
-#include "utf16.h"
+#include "platform/charset.h"
 #endif
 
 #include <cerrno>

@@ -10,7 +10,7 @@
 
 #include <cstdlib>
 
-#include "utf16.h"
+#include "platform/charset.h"
 
 #ifndef OGMDECAPS_CLI_LIBDIR
 #define OGMDECAPS_CLI_LIBDIR "lib"

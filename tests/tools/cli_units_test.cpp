@@ -13,7 +13,6 @@
 #include "mini_json.h"
 #include "stream_facts.h"
 #include "tool_harness.h"
-#include "utf16.h"
 #include "wav_writer.h"
 
 namespace {
@@ -56,31 +55,6 @@ TEST(Md5, PiecewiseFeedingAndPaddingBoundaries) {
   reused.Reset();
   reused.Update("abc", 3);
   EXPECT_EQ(reused.HexDigest(), "900150983cd24fb0d6963f7d28e17f72");
-}
-
-TEST(Utf16, ConvertsBothWaysAndReplacesMalformedText) {
-  const std::string text =
-      "Gr\xC3\xBC\xC3\x9F"
-      "e \xE2\x82\xAC \xF0\x9F\x8E\xAC";  // Grüße € 🎬
-  const std::u16string wide = Utf8ToUtf16(text);
-  EXPECT_EQ(wide, u"Gr\u00FC\u00DFe \u20AC \U0001F3AC");
-  EXPECT_EQ(Utf16ToUtf8(wide.c_str(), 50), text);
-  // Stops at the unit limit and at a zero unit.
-  EXPECT_EQ(Utf16ToUtf8(u"abcdef", 3), "abc");
-  const char16_t zero[] = {u'a', 0, u'b'};
-  EXPECT_EQ(Utf16ToUtf8(zero, 3), "a");
-  // Unpaired surrogates, and a pair cut by the limit.
-  const char16_t lone[] = {0xD800, u'x', 0xDC00, 0};
-  EXPECT_EQ(Utf16ToUtf8(lone, 4), "\xEF\xBF\xBDx\xEF\xBF\xBD");
-  const char16_t pair[] = {0xD83C, 0xDFAC};
-  EXPECT_EQ(Utf16ToUtf8(pair, 1), "\xEF\xBF\xBD");
-  // Malformed UTF-8: stray continuation, overlong form, encoded surrogate.
-  EXPECT_EQ(Utf8ToUtf16("a\x80"
-                        "b"),
-            u"a\uFFFDb");
-  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");
-  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD");
-  EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), u"\uFFFD");
 }
 
 TEST(FrameRate, RationalsFromTheOgmTimeUnit) {
