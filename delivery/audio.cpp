@@ -8,6 +8,7 @@
 #include "demux/page_intake.h"
 #include "demux/result.h"
 #include "demux/take_frame.h"
+#include "state/reset.h"
 
 namespace {
 
@@ -345,18 +346,13 @@ PassResult VorbisPass(ReaderState& s, uint8_t*& out, int32_t& written, int32_t c
     }
     if (r < 0) {
       // A gap: the next packet follows, but the count breaks off.
-      s.vorbisDecoded = -1;
-      s.vorbisCounted = 0;
-      AnchorsBreak(s.vorbisAnchors);
+      VorbisCountBreaks(s);
       return kPassGoOn;
     }
     const long block = vorbis_packet_blocksize(&d.vorbisInfo, &d.packet);
     if (block <= 0 && d.packet.bytes > 0 && (d.packet.packet[0] & 1) != 0) {
       // A header packet (a seek to the start): the samples count from 0.
-      s.vorbisDecoded = 0;
-      s.vorbisCounted = 1;
-      s.vorbisStop = INT64_MAX;
-      s.vorbisLastBlock = 0;
+      VorbisCountFromStart(s);
       return kPassGoOn;
     }
     if (d.packet.e_o_s != 0) d.slots[1].ended = 1;
@@ -472,10 +468,9 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
       continue;
     }
     if (r < 0) {
-      // A gap: the count breaks off.
-      s.vorbisDecoded = -1;
-      s.vorbisCounted = 0;
-      AnchorsBreak(s.vorbisAnchors);
+      // A gap: the count breaks off, and the packet before it is no
+      // overlap for the next one.
+      VorbisCountBreaks(s);
       s.vorbisLastBlock = 0;
       previous->size = 0;
       skipped = true;
@@ -484,10 +479,7 @@ int32_t SkipVorbisTo(ReaderState& s, int64_t time) {
     const long block = vorbis_packet_blocksize(&d.vorbisInfo, &d.packet);
     if (block <= 0) {
       if (d.packet.bytes > 0 && (d.packet.packet[0] & 1) != 0) {
-        s.vorbisDecoded = 0;  // a header packet: the samples count from 0
-        s.vorbisCounted = 1;
-        s.vorbisStop = INT64_MAX;
-        s.vorbisLastBlock = 0;
+        VorbisCountFromStart(s);  // a header packet: the samples count from 0
         previous->size = 0;
         skipped = true;
       }

@@ -8,17 +8,6 @@
 
 namespace {
 
-// Header packets taken here never pass through TakeFrame; leave the slot's
-// timing as TakeFrame leaves it after a header packet, so the first data
-// packet continues from granule 0 unless its page's granule says otherwise.
-void MarkHeaderTaken(StreamSlot& slot, const ogg_packet& packet) {
-  slot.awaitingGranule = 0;
-  slot.afterHeader = 1;
-  slot.lastPacketNo = packet.packetno;
-  slot.lastGranule = 0;
-  slot.lastDuration = 0;
-}
-
 bool IsChapterComment(const vorbis_comment& c, int index) {
   return c.comment_lengths[index] >= static_cast<int>(kChapterKeyLength) &&
          CompareNoCase(c.user_comments[index], "CHAPTER", kChapterKeyLength) == 0;
@@ -212,7 +201,8 @@ int32_t ReadVideoComments(DemuxState& d, StreamInfo& info) {
     if (r < 0) return -1;
     if (r > 0) break;
   }
-  MarkHeaderTaken(d.slots[0], d.packet);
+  // Taken here, not through TakeFrame: the slot notes it the same way.
+  StreamSlotHeaderTaken(d.slots[0], d.packet.packetno);
   vorbis_info_init(&d.videoCommentInfo);
   vorbis_comment_init(&d.videoComment);
   // The comment reader wants an identification header first; a rate of 1
@@ -235,7 +225,7 @@ int32_t ReadAudioHeaders(DemuxState& d) {
       if (r == 0) break;
       if (r < 0) return -1;
       if (d.headers[1] != nullptr) {
-        MarkHeaderTaken(d.slots[1], d.packet);
+        StreamSlotHeaderTaken(d.slots[1], d.packet.packetno);
         taken = 2;
       } else {
         if (HeaderIn(d.vorbisInfo, d.vorbisComment, d.packet) < 0) return -1;

@@ -76,11 +76,7 @@ int32_t TakeFrame(StreamSlot& slot, const StreamHeader& header, Frame* frame) {
 
   const uint8_t b = packet.bytes > 0 ? packet.packet[0] : 0;
   if (packet.bytes > 0 && (b & 1) != 0) {
-    slot.awaitingGranule = 0;
-    slot.afterHeader = 1;
-    slot.lastPacketNo = packet.packetno;
-    slot.lastDuration = 0;
-    slot.lastGranule = 0;
+    StreamSlotHeaderTaken(slot, packet.packetno);
     return DECAPS_ERR_HEADER_PACKET;
   }
 

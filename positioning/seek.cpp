@@ -1,8 +1,8 @@
 #include <cmath>
 
 #include "delivery/delivery.h"
-#include "demux/page_intake.h"
 #include "positioning/positioning.h"
+#include "state/reset.h"
 
 namespace {
 
@@ -71,11 +71,7 @@ Pass ScanFrom(ReaderState& s, int64_t offset, int32_t minFrame) {
   p.moved = RepositionInput(s, offset);
   // Where the input refused to move, any keyframe is all there is.
   if (!p.moved) minFrame = 0;
-  s.videoTime = -1;
-  s.audioTime = -1;
-  s.seeking = 1;
-  s.pendingVideoBytes = 0;
-  s.seekFirstFrame = -1;
+  ResetForKeyframeScan(s);
   for (;;) {
     // The end of the video stream counts as the input running out: nothing
     // after it can be kept.
@@ -137,28 +133,7 @@ bool RepositionInput(ReaderState& s, int64_t offset) {
   if (offset < 0) offset = 0;
   if (offset > d.sourceLength) offset = d.sourceLength;
   const bool moved = InputSeek(d.input, static_cast<int32_t>(offset));
-  // Every buffered byte is dropped; the buffer itself is kept, so seeking
-  // does not make playback allocate it again.
-  ogg_sync_reset(&d.sync);
-  ResetCursors(d);
-  StreamSlotReset(d.slots[0]);
-  StreamSlotReset(d.slots[1]);
-  s.audioNeedsPage = 1;
-  s.videoNeedsPage = 1;
-  s.audioGranule = 0;
-  s.vorbisDecoded = -1;
-  s.vorbisCounted = 0;
-  AnchorsBreak(s.vorbisAnchors);
-  s.vorbisStop = INT64_MAX;
-  s.vorbisLastBlock = 0;
-  ++s.repositions;
-  // Raw audio carried over from the old position does not belong to the new
-  // one: handing it out would put stale audio in front of the new position.
-  s.audioCarryBytes = 0;
-  s.audioCarry.Release(0);
-  // The decoder still holds the overlap of the old position; without a
-  // restart the first block after the seek would mix old and new audio.
-  if (d.vorbisReady != 0) vorbis_synthesis_restart(&d.vorbisDsp);
+  ResetForReposition(s);
   return moved;
 }
 
@@ -227,12 +202,7 @@ int32_t RemainingAudioBytes(const ReaderState& s) {
 }
 
 int32_t EndAtStartOfSource(ReaderState& s) {
-  s.videoTime = 0;
-  s.audioTime = 0;
-  SetCurrentFrame(s.info, 0);
-  s.seeking = 0;
-  s.pendingVideoBytes = 0;
-  s.pendingVideoFrame.Release(0);
+  ResetToStartOfSource(s);
   return s.info.totalAudioBytes;
 }
 
