@@ -5,6 +5,7 @@
 #include "delivery/delivery.h"
 #include "delivery/pcm.h"
 #include "demux/mul_div_round.h"
+#include "demux/packet_cursor.h"
 #include "demux/page_intake.h"
 #include "demux/result.h"
 #include "demux/take_frame.h"
@@ -157,20 +158,19 @@ void UpdateAudioPosition(ReaderState& s) {
 // what the stream state has handed out, as libogg moves its tables down
 // when a page comes in.
 struct GranuleBound {
-  int64_t best;        // the smallest upper bound so far (this packet's own granule first)
-  int64_t lower = -1;  // the largest lower bound so far; -1 none
-  int agreeing = 1;    // pages giving best
-  int pages = 1;       // pages looked at (their last packets' granules)
-  int64_t sum = 0;     // samples from this packet's end to the last packet looked at
-  int64_t granule;     // the last granule looked at
-  long prev;           // block size of the last packet looked at
-  long ptr = 0;        // lacing entries looked at, after those handed out
-  long body = 0;       // body bytes looked at, after those handed out
-  bool ended = false;  // a gap, the stream's end or a packet that is no audio
-  bool exact = false;  // best is this packet's exact end (from a known page)
-  int64_t window;      // samples of packets to look at
-  int64_t settled;     // a bracket this narrow places the count
-  int64_t early;       // the count goes at most this far below best
+  int64_t best;         // the smallest upper bound so far (this packet's own granule first)
+  int64_t lower = -1;   // the largest lower bound so far; -1 none
+  int agreeing = 1;     // pages giving best
+  int pages = 1;        // pages looked at (their last packets' granules)
+  int64_t sum = 0;      // samples from this packet's end to the last packet looked at
+  int64_t granule;      // the last granule looked at
+  long prev;            // block size of the last packet looked at
+  PacketCursor cursor;  // the packets looked at, after those handed out
+  bool ended = false;   // a gap, the stream's end or a packet that is no audio
+  bool exact = false;   // best is this packet's exact end (from a known page)
+  int64_t window;       // samples of packets to look at
+  int64_t settled;      // a bracket this narrow places the count
+  int64_t early;        // the count goes at most this far below best
 
   GranuleBound(int64_t g, long lastBlock, long rate)
       : best(g),
@@ -203,24 +203,18 @@ struct GranuleBound {
 // Looks at the packets buffered after those already looked at.
 void ExtendBound(DemuxState& d, const VorbisAnchors& anchors, GranuleBound& b) {
   const ogg_stream_state& os = d.slots[1].streamState;
-  long ptr = os.lacing_returned + b.ptr;
-  long body = os.body_returned + b.body;
-  while (!b.Covered() && ptr < os.lacing_packet) {
-    if ((os.lacing_vals[ptr] & 0x400) != 0) {  // a gap: the count breaks off
+  HeldPacket held;
+  while (!b.Covered()) {
+    const int r = NextHeldPacket(os, b.cursor, &held);
+    if (r == 0) break;
+    if (r < 0) {  // a gap: the count breaks off
       b.ended = true;
       break;
     }
-    long bytes = 0;
-    int val = 0;
-    do {
-      val = os.lacing_vals[ptr++];
-      bytes += val & 0xff;
-    } while ((val & 0xff) == 255 && ptr < os.lacing_packet);
-    const int64_t granule = os.granule_vals[ptr - 1];
+    const int64_t granule = held.granule;
     ogg_packet op = {};
-    op.packet = os.body_data + body;
-    op.bytes = bytes;
-    body += bytes;
+    op.packet = const_cast<unsigned char*>(held.bytes);  // only read
+    op.bytes = held.size;
     const long block = vorbis_packet_blocksize(&d.vorbisInfo, &op);
     if (block <= 0) {
       b.ended = true;
@@ -230,7 +224,7 @@ void ExtendBound(DemuxState& d, const VorbisAnchors& anchors, GranuleBound& b) {
     b.sum += duration;
     b.prev = block;
     if (granule == -1) continue;
-    if ((val & 0x200) != 0) {
+    if (held.endOfStream) {
       // The stream's last packet: its exact end where the stream was counted
       // to there. Else the last granule is the stream's true end, which may
       // cut the final packet short by up to that packet's duration: a bound
@@ -258,8 +252,6 @@ void ExtendBound(DemuxState& d, const VorbisAnchors& anchors, GranuleBound& b) {
       ++b.agreeing;
     }
   }
-  b.ptr = ptr - os.lacing_returned;
-  b.body = body - os.body_returned;
 }
 
 // Times the packet just decoded, whose output brought `added` samples.
