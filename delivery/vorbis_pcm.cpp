@@ -7,6 +7,7 @@
 #include "delivery/pcm.h"
 #include "delivery/vorbis_count.h"
 #include "demux/mul_div_round.h"
+#include "demux/packet_cursor.h"
 #include "demux/page_intake.h"
 #include "state/reset.h"
 
@@ -15,6 +16,31 @@ namespace {
 constexpr int32_t kPcmCallTarget = 2000;  // a Vorbis call returns once it has this many bytes
 // Pages read ahead at most for the packets that place the count.
 constexpr int kAnchorPages = 384;
+
+// Looks at the packets held in the audio slot after those the cursor has
+// passed, while the placement asks for more. The cursor keeps its place
+// relative to what libogg has handed out, so the look resumes after the
+// pages read meanwhile: placing the count costs one pass over the packets.
+void LookAtHeldPackets(DemuxState& d, const VorbisAnchors& anchors, GranuleBound& b,
+                       PacketCursor& cursor) {
+  const ogg_stream_state& os = d.slots[1].streamState;
+  HeldPacket held;
+  while (!b.Covered()) {
+    const int r = NextHeldPacket(os, cursor, &held);
+    if (r == 0) return;
+    CountRow row = {-1, 0, kCountRowGap};
+    if (r > 0) {
+      ogg_packet op = {};
+      op.packet = const_cast<unsigned char*>(held.bytes);  // only read
+      op.bytes = held.size;
+      row.granule = held.granule;
+      row.block = vorbis_packet_blocksize(&d.vorbisInfo, &op);
+      row.flags = row.block <= 0 ? kCountRowNotAudio : 0;
+      if (held.endOfStream) row.flags |= kCountRowEndOfStream;
+    }
+    ExtendBound(b, row, anchors);
+  }
+}
 
 }  // namespace
 
@@ -63,7 +89,8 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
   // The first granule places the count; later ones only correct a count
   // that runs ahead of them (never trust a granule ahead of the count).
   GranuleBound bound(g, s.vorbisLastBlock, d.vorbisInfo.rate);
-  ExtendBound(d, s.vorbisAnchors, bound);
+  PacketCursor cursor;
+  LookAtHeldPackets(d, s.vorbisAnchors, bound, cursor);
   if (s.vorbisDecoded < 0) {
     // Placing the count: read on (pages go to their slots as usual) until
     // the packets buffered cover the window.
@@ -73,7 +100,7 @@ void TimeVorbisPacket(ReaderState& s, long block, int32_t added) {
       if (r == kIntakeEnd || r == kIntakeReadFailed) break;
       if (r != kIntakePage) continue;
       ++pages;
-      if (serial == 1) ExtendBound(d, s.vorbisAnchors, bound);
+      if (serial == 1) LookAtHeldPackets(d, s.vorbisAnchors, bound, cursor);
     }
     s.vorbisDecoded = bound.Placed();
     s.vorbisCounted = bound.exact ? 1 : 0;
