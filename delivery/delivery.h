@@ -47,8 +47,9 @@ constexpr int32_t kVorbisCallLimit = 2000 + 8 * 8192;
 // time (100 ns units) without decoding the packets before it: they are
 // counted by their block sizes. The decoder restarts and decodes the packet
 // that holds that sample after the one before it, so what follows equals a
-// continuous decode. 1 done (audioTime is where the next sample lies); 0
-// when the input or the stream ended first; -1 when a read failed.
+// continuous decode. kDone (audioTime is where the next sample lies);
+// DECAPS_ERR_STREAM_ENDED when the input or the stream ended first (or the
+// audio is not Vorbis); DECAPS_ERR_READ_FAILED when a read failed.
 int32_t SkipVorbisTo(ReaderState& s, int64_t time);
 
 #endif

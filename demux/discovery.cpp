@@ -9,17 +9,6 @@
 
 namespace {
 
-// Header packets taken here never pass through TakeFrame; leave the slot's
-// timing as TakeFrame leaves it after a header packet, so the first data
-// packet continues from granule 0 unless its page's granule says otherwise.
-void MarkHeaderTaken(StreamSlot& slot, const ogg_packet& packet) {
-  slot.awaitingGranule = 0;
-  slot.afterHeader = 1;
-  slot.lastPacketNo = packet.packetno;
-  slot.lastGranule = 0;
-  slot.lastDuration = 0;
-}
-
 // Takes the next complete page into d.page, reading chunks as needed.
 // Lost sync is skipped over when skipLostSync is true and fails otherwise.
 // Returns false when the input ends (or sync is lost and not skipped).
@@ -214,7 +203,8 @@ int32_t ReadVideoComments(DemuxState& d, StreamInfo& info) {
     if (r < 0) return DECAPS_ERR_DAMAGED;
     if (r > 0) break;
   }
-  MarkHeaderTaken(d.slots[0], d.packet);
+  // Taken here, not through TakeFrame: the slot notes it the same way.
+  StreamSlotHeaderTaken(d.slots[0], d.packet.packetno);
   vorbis_info_init(&d.videoCommentInfo);
   vorbis_comment_init(&d.videoComment);
   // The comment reader wants an identification header first; a rate of 1
@@ -237,7 +227,7 @@ int32_t ReadAudioHeaders(DemuxState& d) {
       if (r == 0) break;
       if (r < 0) return DECAPS_ERR_DAMAGED;
       if (d.headers[1] != nullptr) {
-        MarkHeaderTaken(d.slots[1], d.packet);
+        StreamSlotHeaderTaken(d.slots[1], d.packet.packetno);
         taken = 2;
       } else {
         if (HeaderIn(d.vorbisInfo, d.vorbisComment, d.packet) < 0) return DECAPS_ERR_DAMAGED;

@@ -23,6 +23,14 @@ void StreamSlotReset(StreamSlot& slot) {
   ogg_stream_reset(&slot.streamState);
 }
 
+void StreamSlotHeaderTaken(StreamSlot& slot, int64_t packetno) {
+  slot.awaitingGranule = 0;
+  slot.afterHeader = 1;
+  slot.lastPacketNo = packetno;
+  slot.lastGranule = 0;
+  slot.lastDuration = 0;
+}
+
 void StreamSlotClear(StreamSlot& slot) {
   ogg_stream_clear(&slot.streamState);
   slot.bound = 0;

@@ -50,6 +50,11 @@ int32_t StreamSlotInit(StreamSlot& slot, int32_t serial);
 // pages again.
 void StreamSlotReset(StreamSlot& slot);
 
+// A header packet (number packetno) was taken from the slot: timing restarts,
+// so the first data packet continues from granule 0 unless its page's
+// granule says otherwise.
+void StreamSlotHeaderTaken(StreamSlot& slot, int64_t packetno);
+
 // Releases the slot's stream state (safe when never initialised).
 void StreamSlotClear(StreamSlot& slot);
 

@@ -1,7 +1,7 @@
 #include "demux/take_frame.h"
 
-#include "demux/byte_reader.h"
 #include "demux/mul_div_round.h"
+#include "demux/packet_cursor.h"
 #include "input/result.h"
 
 namespace {
@@ -21,41 +21,27 @@ constexpr int kMaxPacketsScanned = 255;
 // page carries the page's granule, so right after a jump the packets before
 // it would otherwise stay untimed (and a keyframe among them unseen). Looks
 // at the packets still queued in the stream state behind the one just taken
-// (duration ownDuration); stops at a gap, a header packet, a packet too
-// short for its length field, or one not yet complete.
+// (duration ownDuration); stops at a gap (nothing later continues this
+// packet), a header packet, a packet too short for its length field, or the
+// end of the complete packets.
 bool GranuleFromLaterPacket(const ogg_stream_state& os, const StreamHeader& header,
                             int32_t ownDuration, int64_t* granule) {
   uint64_t before = static_cast<uint32_t>(ownDuration);  // steps from this packet to the found one
-  long ptr = os.lacing_returned;
-  long body = os.body_returned;
-  for (int scanned = 0; scanned < kMaxPacketsScanned && ptr < os.lacing_fill; ++scanned) {
-    const long start = body;
-    long size = 0;
-    int val;
-    for (;;) {
-      val = os.lacing_vals[ptr];
-      if ((val & 0x400) != 0) return false;  // a gap: nothing later continues this packet
-      size += val & 0xff;
-      if ((val & 0xff) < 255) break;
-      if (++ptr >= os.lacing_fill) return false;  // not complete yet
-    }
-    if (size < 1 || OutOfBounds(static_cast<size_t>(start), static_cast<size_t>(size),
-                                static_cast<size_t>(os.body_fill)))
-      return false;
-    const uint8_t* packet = os.body_data + start;
-    if ((packet[0] & 1) != 0) return false;  // header packet
-    const int32_t n = LengthBytesOf(packet[0]);
-    if (size < 1 + n) return false;
-    const int64_t g = os.granule_vals[ptr];
+  PacketCursor cursor;
+  HeldPacket packet;
+  for (int scanned = 0; scanned < kMaxPacketsScanned && NextHeldPacket(os, cursor, &packet) == 1;
+       ++scanned) {
+    if (packet.size < 1 || (packet.bytes[0] & 1) != 0) return false;  // empty, or a header packet
+    const int32_t n = LengthBytesOf(packet.bytes[0]);
+    if (packet.size < 1 + n) return false;
+    const int64_t g = packet.granule;
     if (g != -1) {
       const auto start = static_cast<int64_t>(static_cast<uint64_t>(g) - before);
       if (start < 0 || start > g) return false;  // durations that do not fit the granule
       *granule = start;
       return true;
     }
-    before += static_cast<uint32_t>(PacketDuration(header, packet, n));
-    body = start + size;
-    ++ptr;
+    before += static_cast<uint32_t>(PacketDuration(header, packet.bytes, n));
   }
   return false;
 }
@@ -76,11 +62,7 @@ int32_t TakeFrame(StreamSlot& slot, const StreamHeader& header, Frame* frame) {
 
   const uint8_t b = packet.bytes > 0 ? packet.packet[0] : 0;
   if (packet.bytes > 0 && (b & 1) != 0) {
-    slot.awaitingGranule = 0;
-    slot.afterHeader = 1;
-    slot.lastPacketNo = packet.packetno;
-    slot.lastDuration = 0;
-    slot.lastGranule = 0;
+    StreamSlotHeaderTaken(slot, packet.packetno);
     return DECAPS_ERR_HEADER_PACKET;
   }
 

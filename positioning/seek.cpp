@@ -1,9 +1,9 @@
 #include <cmath>
 
 #include "delivery/delivery.h"
-#include "demux/page_intake.h"
 #include "input/result.h"
 #include "positioning/positioning.h"
+#include "state/reset.h"
 
 namespace {
 
@@ -17,12 +17,14 @@ constexpr int kMaxPasses = 12;
 
 // Reads audio into the scratch buffer to drop it, up to the video's time:
 // raw audio keeps its first packet at or after that time for the host.
-// The bytes taken; 0 when the audio ran out; OGMDECAPS_READ_ERROR when a
-// read failed.
+// The bytes taken; DECAPS_ERR_STREAM_ENDED when the audio ran out (the
+// host's audio calls then return 0); DECAPS_ERR_READ_FAILED when a read
+// failed.
 int32_t DiscardAudio(ReaderState& s, int32_t request) {
   const int32_t r = DeliverAudio(s, s.audioScratch.data(), request, kAudioScratchBytes,
                                  s.videoTime >= 0 ? s.videoTime : -1);
-  return r > 0 ? r : r == OGMDECAPS_READ_ERROR ? r : 0;
+  if (r > 0) return r;
+  return r == OGMDECAPS_READ_ERROR ? DECAPS_ERR_READ_FAILED : DECAPS_ERR_STREAM_ENDED;
 }
 
 // Byte offset of a seek target: percent of the length in 64-bit integers,
@@ -72,11 +74,7 @@ Pass ScanFrom(ReaderState& s, int64_t offset, int32_t minFrame) {
   p.moved = RepositionInput(s, offset);
   // Where the input refused to move, any keyframe is all there is.
   if (!p.moved) minFrame = 0;
-  s.videoTime = -1;
-  s.audioTime = -1;
-  s.seeking = 1;
-  s.pendingVideoBytes = 0;
-  s.seekFirstFrame = -1;
+  ResetForKeyframeScan(s);
   for (;;) {
     // The end of the video stream counts as the input running out: nothing
     // after it can be kept.
@@ -92,12 +90,6 @@ Pass ScanFrom(ReaderState& s, int64_t offset, int32_t minFrame) {
   }
 }
 
-// What ended an audio read made to align: DECAPS_ERR_STREAM_ENDED when the
-// audio stream ends before the keyframe's time, so there is none to align
-// (the host's audio calls then return 0); DECAPS_ERR_READ_FAILED when a
-// read failed.
-int32_t RanOut(int32_t r) { return r < 0 ? DECAPS_ERR_READ_FAILED : DECAPS_ERR_STREAM_ENDED; }
-
 // Brings the audio to the held keyframe's time: kDone when aligned. Audio
 // that starts more than a packet after the keyframe ends the call with
 // DECAPS_ERR_AUDIO_AHEAD (the audio before it was not timed here), unless
@@ -108,18 +100,17 @@ int32_t RanOut(int32_t r) { return r < 0 ? DECAPS_ERR_READ_FAILED : DECAPS_ERR_S
 int32_t AlignAudio(ReaderState& s, bool takeLaterKeyframes) {
   if (s.demux.headers[1] == nullptr) {
     // Vorbis: the packets before the keyframe are skipped, not decoded.
-    int32_t r = SkipVorbisTo(s, s.videoTime);
-    if (r <= 0) return RanOut(r);
+    const int32_t r = SkipVorbisTo(s, s.videoTime);
+    if (r != kDone) return r;
     if (s.audioTime <= s.videoTime + OnePacketTime(s)) return kDone;
     if (!takeLaterKeyframes) return DECAPS_ERR_AUDIO_AHEAD;
     while (s.audioTime > s.videoTime)
       if (DeliverVideoFrameToPending(s) < 0) return DECAPS_ERR_READ_FAILED;
-    r = SkipVorbisTo(s, s.videoTime);
-    return r <= 0 ? RanOut(r) : kDone;
+    return SkipVorbisTo(s, s.videoTime);
   }
   while (s.audioTime < 0) {
     const int32_t r = DiscardAudio(s, kUntimedAudioRequest);
-    if (r <= 0) return RanOut(r);
+    if (r <= 0) return r;
   }
   if (s.audioTime > s.videoTime + OnePacketTime(s)) {
     if (!takeLaterKeyframes) return DECAPS_ERR_AUDIO_AHEAD;
@@ -128,7 +119,7 @@ int32_t AlignAudio(ReaderState& s, bool takeLaterKeyframes) {
   }
   while (s.audioTime < s.videoTime) {
     const int32_t r = DiscardAudio(s, kTimedAudioRequest);
-    if (r <= 0) return RanOut(r);
+    if (r <= 0) return r;
   }
   return kDone;
 }
@@ -140,28 +131,7 @@ bool RepositionInput(ReaderState& s, int64_t offset) {
   if (offset < 0) offset = 0;
   if (offset > d.sourceLength) offset = d.sourceLength;
   const bool moved = InputSeek(d.input, static_cast<int32_t>(offset));
-  // Every buffered byte is dropped; the buffer itself is kept, so seeking
-  // does not make playback allocate it again.
-  ogg_sync_reset(&d.sync);
-  ResetCursors(d);
-  StreamSlotReset(d.slots[0]);
-  StreamSlotReset(d.slots[1]);
-  s.audioNeedsPage = 1;
-  s.videoNeedsPage = 1;
-  s.audioGranule = 0;
-  s.vorbisDecoded = -1;
-  s.vorbisCounted = 0;
-  AnchorsBreak(s.vorbisAnchors);
-  s.vorbisStop = INT64_MAX;
-  s.vorbisLastBlock = 0;
-  ++s.repositions;
-  // Raw audio carried over from the old position does not belong to the new
-  // one: handing it out would put stale audio in front of the new position.
-  s.audioCarryBytes = 0;
-  s.audioCarry.Release(0);
-  // The decoder still holds the overlap of the old position; without a
-  // restart the first block after the seek would mix old and new audio.
-  if (d.vorbisReady != 0) vorbis_synthesis_restart(&d.vorbisDsp);
+  ResetForReposition(s);
   return moved;
 }
 
@@ -235,12 +205,7 @@ int32_t RemainingAudioBytes(const ReaderState& s) {
 }
 
 int32_t EndAtStartOfSource(ReaderState& s) {
-  s.videoTime = 0;
-  s.audioTime = 0;
-  SetCurrentFrame(s.info, 0);
-  s.seeking = 0;
-  s.pendingVideoBytes = 0;
-  s.pendingVideoFrame.Release(0);
+  ResetToStartOfSource(s);
   return s.info.totalAudioBytes;
 }
 
@@ -262,7 +227,7 @@ int32_t ReSeekAudio(ReaderState& s) {
   if (s.demux.audioPresent != kStreamPresent) return 0;
   if (s.demux.headers[1] == nullptr) {
     // Vorbis: the packets before the video's time are counted, not decoded.
-    if (s.videoTime >= 0 && SkipVorbisTo(s, s.videoTime) <= 0) return 0;
+    if (s.videoTime >= 0 && SkipVorbisTo(s, s.videoTime) != kDone) return 0;
     return RemainingAudioBytes(s);
   }
   while (s.audioTime < 0)

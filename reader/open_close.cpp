@@ -4,6 +4,7 @@
 #include "platform/charset.h"
 #include "reader/entries.h"
 #include "state/reader_state.h"
+#include "state/reset.h"
 
 namespace {
 
@@ -14,26 +15,6 @@ constexpr uint32_t kOpenWaitMs = 2000;
 constexpr uint32_t kCloseWaitMs = 2000;
 constexpr uint32_t kInterruptWaitMs = 1000;
 constexpr uint32_t kStallMs = 500;
-
-// Fields of the reader state that no discovery step sets: start every source
-// from their load values so nothing of the last source leaks into this one.
-void ResetPlaybackState(ReaderState& s) {
-  s.videoNeedsPage = 1;
-  s.audioNeedsPage = 1;
-  s.videoTime = 0;
-  s.audioTime = 0;
-  s.audioGranule = 0;
-  // The first data packet after the headers starts the stream: sample 0.
-  s.vorbisDecoded = 0;
-  s.vorbisCounted = 1;
-  s.vorbisStop = INT64_MAX;
-  s.vorbisLastBlock = 0;
-  s.pendingVideoBytes = 0;
-  s.seeking = 0;
-  s.pcm = nullptr;
-  s.pcmSamples = 0;
-  s.audioCarryBytes = 0;
-}
 
 // A video stream must have timing we can divide by; an audio stream that has
 // none is dropped (the video still plays).
@@ -116,7 +97,6 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
   SetCloseRequested(s, 0);
   s.demux.input = bound;
   SetStallClose(s, bound.close);
-  s.audioCarryBytes = 0;
   // The host's time-out reaches a network source here: it has no second
   // open after a duration scan.
   const int32_t timeout =
@@ -127,7 +107,7 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
     s.demux.sourceLength = 0;
     return 0;
   }
-  ResetPlaybackState(s);
+  ResetForNewSource(s);
   // Discovery writes into a copy: a failed open leaves the host's view of
   // the last source as it was.
   StreamInfo& found = s.openScratch;
@@ -142,7 +122,7 @@ int32_t OpenWithInput(const InputSource& input, const char16_t* name, int32_t op
   std::memcpy(s.info.chapterNames, found.chapterNames, sizeof s.info.chapterNames);
   SetCurrentFrame(s.info, 0);
   DescribeStreams(s);
-  AnchorsReset(s.vorbisAnchors, s.demux.vorbisInfo.rate);
+  ResetForDiscoveredStreams(s);
   s.sourceOpen = 1;
   if (result != nullptr) *result = &s.info;
   return 1;

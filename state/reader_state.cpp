@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "state/reset.h"
+
 namespace {
 
 // Keeps the plug-in loaded while InterruptInput calls into it from a thread
@@ -47,13 +49,6 @@ int32_t EndResult(const ReaderState& state, bool readFailed) {
 
 void CloseSource(ReaderState& state) {
   ClearDemuxState(state.demux);
-  state.pcm = nullptr;
-  state.pcmSamples = 0;
-  state.sourceOpen = 0;
-  state.pendingVideoFrame.Release(0);
-  state.pendingVideoBytes = 0;
-  state.audioCarry.Release(0);
-  state.audioCarryBytes = 0;
+  ResetForClose(state);
   ReleaseInput(state, true);
-  state.demux.sourceLength = 0;
 }

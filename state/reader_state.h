@@ -19,6 +19,18 @@ constexpr int32_t kPendingFrameBytes = 48000;
 constexpr int32_t kAudioCarryBytes = 4096;
 constexpr int32_t kAudioScratchBytes = 8192;
 
+// Which event puts each group back (one function each in state/reset.h):
+// a new source the needs-page flags, both times, audioGranule, the Vorbis
+// count (from 0), the held frame's size, seeking, the decoder's batch and
+// the carry's size, and once the streams are known the anchors; a
+// reposition the needs-page flags, audioGranule, the Vorbis count (unknown),
+// the carry, and counts repositions; a keyframe scan both times, seeking,
+// the held frame's size and seekFirstFrame; a seek ending at the start of
+// the source both times, currentFrame, seeking and the held frame; a Vorbis
+// header packet the count (from 0); a gap the count (unknown); the close
+// the decoder's batch, the held frame, the carry, sourceOpen and the
+// source's length. The lock, stallClose, lockDepth and closeRequested belong
+// to the process, not to a source.
 struct ReaderState {
   StreamInfo info = {};
   DemuxState demux;                   // input, sync, slots, headers, Tremor records
