@@ -26,10 +26,10 @@ void LookAtHeldPackets(DemuxState& d, const VorbisAnchors& anchors, GranuleBound
   const ogg_stream_state& os = d.slots[1].streamState;
   HeldPacket held;
   while (!b.Covered()) {
-    const int r = NextHeldPacket(os, cursor, &held);
-    if (r == 0) return;
+    const int32_t r = NextHeldPacket(os, cursor, &held);
+    if (r == kNoPacket) return;
     CountRow row = {-1, 0, kCountRowGap};
-    if (r > 0) {
+    if (r == kPacket) {
       ogg_packet op = {};
       op.packet = const_cast<unsigned char*>(held.bytes);  // only read
       op.bytes = held.size;

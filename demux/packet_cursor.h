@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "input/result.h"
+
 struct PacketCursor {
   long lacing = 0;  // lacing entries passed, after those handed out
   long body = 0;    // body bytes passed, after those handed out
@@ -24,9 +26,9 @@ struct HeldPacket {
 };
 
 // Looks at the next held packet and moves the cursor past it.
-//  1  a complete packet; *packet filled
-//  0  no complete packet follows (the rest, if any, is not complete yet)
-//  -1 a gap in the page sequence comes first; the cursor stays before it
-int NextHeldPacket(const ogg_stream_state& os, PacketCursor& cursor, HeldPacket* packet);
+//  kPacket    a complete packet; *packet filled
+//  kNoPacket  no complete packet follows (the rest, if any, is not complete yet)
+//  kGap       a gap in the page sequence comes first; the cursor stays before it
+int32_t NextHeldPacket(const ogg_stream_state& os, PacketCursor& cursor, HeldPacket* packet);
 
 #endif

@@ -2,24 +2,30 @@
 
 #include "demux/stream_slot.h"
 
-int32_t StreamSlotInit(StreamSlot& slot, int32_t serial) {
+namespace {
+
+// The slot's marks as for a stream not read yet: no timing reference, not
+// ended, taking pages on the main reading.
+void MarkUnread(StreamSlot& slot) {
   slot.awaitingGranule = 1;
   slot.afterHeader = 0;
-  slot.bound = 1;
   slot.ended = 0;
   slot.detached = 0;
   slot.resumeOffset = 0;
+}
+
+}  // namespace
+
+int32_t StreamSlotInit(StreamSlot& slot, int32_t serial) {
+  MarkUnread(slot);
+  slot.bound = 1;
   // ogg_stream_init does not free what an earlier init allocated.
   ogg_stream_clear(&slot.streamState);
   return ogg_stream_init(&slot.streamState, serial) == 0 ? kDone : DECAPS_ERR_OUT_OF_MEMORY;
 }
 
 void StreamSlotReset(StreamSlot& slot) {
-  slot.awaitingGranule = 1;
-  slot.afterHeader = 0;
-  slot.ended = 0;
-  slot.detached = 0;
-  slot.resumeOffset = 0;
+  MarkUnread(slot);
   ogg_stream_reset(&slot.streamState);
 }
 
@@ -47,7 +53,7 @@ long StreamSlotHeldBytes(const StreamSlot& slot) {
 int32_t SlotOfSerial(const StreamSlot (&slots)[kSlotCount], int32_t serial) {
   for (int32_t i = 0; i < kSlotCount; ++i)
     if (slots[i].bound != 0 && slots[i].streamState.serialno == serial) return i;
-  return -1;
+  return kNoSlot;
 }
 
 long StreamSlotBufferedBytes(const StreamSlot& slot) {
@@ -60,7 +66,7 @@ bool StreamSlotHasPacket(StreamSlot& slot) {
 
 int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page) {
   const int32_t index = SlotOfSerial(slots, ogg_page_serialno(&page));
-  if (index < 0) return -1;
+  if (index < 0) return kNoSlot;
   // A refused page (a version libogg does not know) is simply dropped.
   ogg_stream_pagein(&slots[index].streamState, &page);
   return index;
@@ -123,13 +129,13 @@ int32_t ReadChunk(DemuxState& d) {
 // Routes a page taken on the main reading.
 int32_t RouteMain(DemuxState& d, ogg_page& page, int32_t want) {
   const int32_t index = SlotOfSerial(d.slots, ogg_page_serialno(&page));
-  if (index < 0) return -1;
+  if (index < 0) return kNoSlot;
   StreamSlot& slot = d.slots[index];
-  if (slot.detached != 0) return -1;  // read again from its own offset later
+  if (slot.detached != 0) return kNoSlot;  // read again from its own offset later
   if (index != want && d.canReread != 0 && OverBound(d, index)) {
     slot.detached = 1;
     slot.resumeOffset = SyncOffset(d) - PageBytes(page);
-    return -1;
+    return kNoSlot;
   }
   ogg_stream_pagein(&slot.streamState, &page);
   return index;
@@ -191,7 +197,7 @@ int32_t PullAgain(DemuxState& d, int32_t want, int32_t* slot) {
 }  // namespace
 
 int32_t PullPage(DemuxState& d, int32_t want, int32_t* slot) {
-  *slot = -1;
+  *slot = kNoSlot;
   if (want >= 0 && want < kSlotCount && d.slots[want].detached != 0)
     return PullAgain(d, want, slot);
   return PullMain(d, want, slot);

@@ -20,8 +20,8 @@
 // that slot there instead, when the input can go back. When want's slot is
 // detached, reads its pages again from where it stopped, up to its bound
 // (at least one page of it), and reports *slot = want. One attempt for the
-// path that reads slot want (-1: none):
-//   kPageTaken              *slot is where the page went (-1: elsewhere or set aside)
+// path that reads slot want (kNoSlot: none):
+//   kPageTaken              *slot is where the page went (kNoSlot: elsewhere or set aside)
 //   kChunkRead              no page was complete; a chunk was read: try again
 //   DECAPS_ERR_LOST_SYNC    bytes were skipped to find a page start: try again
 //   DECAPS_ERR_INPUT_ENDED  no page, and the input has no more bytes

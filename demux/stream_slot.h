@@ -26,6 +26,7 @@ struct StreamSlot {
 };
 
 constexpr int kSlotCount = 2;
+constexpr int32_t kNoSlot = -1;  // a slot index that names no slot
 constexpr int32_t kMaxPageBytes = 65307;  // header, 255 lacing values, 255 x 255 body
 constexpr int32_t kReadChunk = 4096;
 
@@ -69,12 +70,12 @@ long StreamSlotHeldBytes(const StreamSlot& slot);
 // True when a complete packet (or a gap mark) waits in the slot.
 bool StreamSlotHasPacket(StreamSlot& slot);
 
-// Index of the slot that holds the stream of serial number serial, or -1.
+// Index of the slot that holds the stream of serial number serial, or kNoSlot.
 int32_t SlotOfSerial(const StreamSlot (&slots)[kSlotCount], int32_t serial);
 
 // Submits page to the slot of its stream, whatever the slot holds (the
 // open's header reading). Pages of a stream without a slot are dropped.
-// Returns the slot index, -1 when none.
+// Returns the slot index, kNoSlot when none.
 int32_t RoutePage(StreamSlot (&slots)[kSlotCount], ogg_page& page);
 
 // Appends up to kReadChunk bytes read from the input to the sync layer.

@@ -29,8 +29,8 @@ bool GranuleFromLaterPacket(const ogg_stream_state& os, const StreamHeader& head
   uint64_t before = static_cast<uint32_t>(ownDuration);  // steps from this packet to the found one
   PacketCursor cursor;
   HeldPacket packet;
-  for (int scanned = 0; scanned < kMaxPacketsScanned && NextHeldPacket(os, cursor, &packet) == 1;
-       ++scanned) {
+  for (int scanned = 0;
+       scanned < kMaxPacketsScanned && NextHeldPacket(os, cursor, &packet) == kPacket; ++scanned) {
     if (packet.size < 1 || (packet.bytes[0] & 1) != 0) return false;  // empty, or a header packet
     const int32_t n = LengthBytesOf(packet.bytes[0]);
     if (packet.size < 1 + n) return false;
