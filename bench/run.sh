@@ -40,7 +40,7 @@ OGMDECAPS_EXTRA_PACKAGES="strace valgrind time qemu-user ${OGMDECAPS_EXTRA_PACKA
 
 log "build ($BUILD)"
 mkdir -p "$BUILD"
-nice cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >"$BUILD/bench-configure.log" 2>&1 ||
+nice cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DOGMDECAPS_BENCH=ON >"$BUILD/bench-configure.log" 2>&1 ||
   { tail -40 "$BUILD/bench-configure.log"; exit 1; }
 build() {
   nice cmake --build "$BUILD" -j2 --target "$@" >"$BUILD/bench-build.log" 2>&1 ||

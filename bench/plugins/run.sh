@@ -1,9 +1,16 @@
 #!/bin/sh
-# Runs bench_plugins on a 200 MB file, with RavelHTTP reading it from an
-# nginx started here on 127.0.0.1.
-#   bench/plugins/run.sh [BUILD_DIR]   (default: build)
+# Builds and runs bench_plugins on a 200 MB file, with RavelHTTP reading it
+# from an nginx started here on 127.0.0.1.
+#   bench/plugins/run.sh [BUILD_DIR]   (default: build-bench, as bench/run.sh)
 set -eu
-build=$(cd "${1:-build}" && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:-$root/build-bench}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DOGMDECAPS_BENCH=ON >"$build/bench-configure.log" 2>&1 ||
+  { tail -40 "$build/bench-configure.log"; exit 1; }
+nice cmake --build "$build" -j2 --target bench_plugins >"$build/bench-build.log" 2>&1 ||
+  { tail -40 "$build/bench-build.log"; exit 1; }
 work=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir "$work/www"
