@@ -39,6 +39,23 @@ struct ChildResult {
 // discarded; stdout captured when captureOut, else discarded.
 ChildResult RunChild(const std::vector<std::string>& argv, bool captureOut = false);
 
+// Wall and CPU time of repeated passes, one entry per pass.
+struct Times {
+  std::vector<double> wallMs, cpuS;
+  template <class Pass>
+  auto Time(Pass pass) {
+    const double w = WallMs(), c = CpuSeconds();
+    auto result = pass();
+    cpuS.push_back(CpuSeconds() - c);
+    wallMs.push_back(WallMs() - w);
+    return result;
+  }
+  void Add(const ChildResult& r) {
+    wallMs.push_back(r.wallMs);
+    cpuS.push_back(r.cpuSeconds);
+  }
+};
+
 // Runs argv under strace and returns the bytes its read-like calls got from
 // descriptors open on path (or, when path starts with "socket:", from any
 // socket). -1 when strace is missing or failed.

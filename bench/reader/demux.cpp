@@ -15,73 +15,28 @@ using namespace bench;
 
 namespace {
 
-struct Timing {
-  std::vector<double> wallMs, cpuS;
-  int64_t frames = 0;
-  bool ok = true;
-};
-
 // The floor: every page into its stream, every packet out; the first
 // stream's data packets are its frames.
-Timing RunFloor(const std::string& path, int runs) {
-  Timing t;
-  for (int i = 0; i < runs; ++i) {
-    FloorCounts counts;
-    const double w = WallMs(), c = CpuSeconds();
-    t.ok = FloorDemux(path.c_str(), 0, &counts) && t.ok;
-    t.cpuS.push_back(CpuSeconds() - c);
-    t.wallMs.push_back(WallMs() - w);
-    t.frames = counts.frames;
-  }
-  return t;
+int64_t FloorFrames(const std::string& path) {
+  FloorCounts counts;
+  return FloorDemux(path.c_str(), 0, &counts) ? counts.frames : -1;
 }
 
-Timing RunOurs(const std::string& path, int useCache, bool withAudio, int runs,
-               ReadTotals* totals) {
-  Timing t;
-  const std::u16string name = Utf16(path);
-  for (int i = 0; i < runs; ++i) {
-    void* p = nullptr;
-    const double w = WallMs(), c = CpuSeconds();
-    if (AVIDecaps_Open(name.c_str(), useCache, 0, &p) != 1) {
-      t.ok = false;
-      break;
-    }
-    *totals = ReadAll(*static_cast<StreamInfo*>(p), true, withAudio);
-    AVIDecaps_Close();
-    t.cpuS.push_back(CpuSeconds() - c);
-    t.wallMs.push_back(WallMs() - w);
-    t.frames = totals->frames;
-  }
-  return t;
+ReadTotals Ours(const std::string& path, int useCache, bool withAudio) {
+  void* p = nullptr;
+  ReadTotals totals;
+  if (AVIDecaps_Open(Utf16(path).c_str(), useCache, 0, &p) == 1)
+    totals = ReadAll(*static_cast<StreamInfo*>(p), true, withAudio);
+  AVIDecaps_Close();
+  return totals;
 }
 
-Timing RunFfmpeg(const std::string& path, int runs, int64_t frames) {
-  Timing t;
-  t.frames = frames;
-  for (int i = 0; i < runs; ++i) {
-    const ChildResult r = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error",
-                                    "-i", path, "-map", "0", "-c", "copy", "-f", "null", "-"});
-    if (r.exitCode != 0) t.ok = false;
-    t.cpuS.push_back(r.cpuSeconds);
-    t.wallMs.push_back(r.wallMs);
-  }
-  return t;
-}
-
-void Report(const std::string& subject, const Timing& t, double fileBytes,
+void Report(const std::string& subject, const Times& t, int64_t frames, double fileBytes,
             const std::string& note) {
   const double wall = Median(t.wallMs) / 1e3, cpu = Median(t.cpuS);
-  Row("demux", subject, Fmt("%.0f frames per CPU s", t.frames / cpu),
+  Row("demux", subject, Fmt("%.0f frames per CPU s", frames / cpu),
       Fmt("%.0f MB per CPU s", fileBytes / 1e6 / cpu), Fmt("%.3f s CPU, %.3f s wall", cpu, wall),
-      t.ok ? note : "FAILED " + note);
-}
-
-void Append(Timing& into, const Timing& run) {
-  into.wallMs.insert(into.wallMs.end(), run.wallMs.begin(), run.wallMs.end());
-  into.cpuS.insert(into.cpuS.end(), run.cpuS.begin(), run.cpuS.end());
-  into.frames = run.frames;
-  into.ok = into.ok && run.ok;
+      note);
 }
 
 }  // namespace
@@ -95,36 +50,36 @@ int main(int argc, char** argv) {
   }
   // One pass of one kind, for callgrind.
   const std::string child = Arg(argc, argv, "--child");
-  if (child == "floor") return RunFloor(file, 1).ok ? 0 : 1;
-  if (child == "ours") {
-    ReadTotals totals;
-    return RunOurs(file, 0, true, 1, &totals).ok ? 0 : 1;
-  }
+  if (child == "floor") return FloorFrames(file) > 0 ? 0 : 1;
+  if (child == "ours") return Ours(file, 0, true).frames > 0 ? 0 : 1;
   const double size = static_cast<double>(FileSize(file));
   std::fprintf(stderr, "demux: %s (%s), %d runs each\n", file.c_str(), Bytes(size).c_str(), runs);
   // One pass first so every run finds the file in the page cache.
-  RunFloor(file, 1);
+  FloorFrames(file);
 
   // Rounds of one run each, so load from elsewhere on the machine falls on
   // every kind alike.
-  Timing floor, ours, oursCache, oursVideo, ff;
+  Times floor, ours, oursCache, oursVideo, ff;
+  int64_t floorFrames = 0;
   ReadTotals totals, videoOnly, cached;
   for (int i = 0; i < runs; ++i) {
-    Append(floor, RunFloor(file, 1));
-    Append(ours, RunOurs(file, 0, true, 1, &totals));
-    Append(oursCache, RunOurs(file, 1, true, 1, &cached));
-    Append(oursVideo, RunOurs(file, 0, false, 1, &videoOnly));
-    Append(ff, RunFfmpeg(file, 1, floor.frames));
+    floorFrames = floor.Time([&] { return FloorFrames(file); });
+    totals = ours.Time([&] { return Ours(file, 0, true); });
+    cached = oursCache.Time([&] { return Ours(file, 1, true); });
+    videoOnly = oursVideo.Time([&] { return Ours(file, 0, false); });
+    ff.Add(RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i", file, "-map",
+                     "0", "-c", "copy", "-f", "null", "-"}));
   }
 
-  Report("floor (bare libogg loop)", floor, size,
-         Fmt("%lld video packets", (long long)floor.frames));
-  Report("ours, video + audio (Ravel)", ours, size,
+  Report("floor (bare libogg loop)", floor, floorFrames, size,
+         Fmt("%lld video packets", (long long)floorFrames));
+  Report("ours, video + audio (Ravel)", ours, totals.frames, size,
          Fmt("%lld frames, %s audio in %lld calls", (long long)totals.frames,
              Bytes(static_cast<double>(totals.audioBytes)).c_str(), (long long)totals.audioCalls));
-  Report("ours, video + audio (RavelCache)", oursCache, size, "");
-  Report("ours, video only (Ravel)", oursVideo, size, "audio pages left in the reader");
-  Report("ffmpeg -map 0 -c copy -f null", ff, size, "whole process, all threads");
+  Report("ours, video + audio (RavelCache)", oursCache, cached.frames, size, "");
+  Report("ours, video only (Ravel)", oursVideo, videoOnly.frames, size,
+         "audio pages left in the reader");
+  Report("ffmpeg -map 0 -c copy -f null", ff, floorFrames, size, "whole process, all threads");
   const double floorIr = CallgrindInstructions({SelfExe(), "--file", file, "--child", "floor"});
   const double oursIr = CallgrindInstructions({SelfExe(), "--file", file, "--child", "ours"});
   Row("demux", "ratio ours / floor", Fmt("%.2fx CPU", Median(ours.cpuS) / Median(floor.cpuS)),

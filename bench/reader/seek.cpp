@@ -255,31 +255,12 @@ std::vector<std::string> FfmpegSeek(const std::string& file, double seconds, boo
                                     const std::string& videoOut, const std::string& audioOut) {
   std::vector<std::string> cmd = {"ffmpeg", "-hide_banner", "-nostdin",         "-loglevel",
                                   "error",  "-y",           "-noaccurate_seek", "-copyts"};
-  if (seconds >= 0) {
-    cmd.push_back("-ss");
-    cmd.push_back(Fmt("%.3f", seconds));
-  }
-  for (const char* a : {"-i",
-                        file.c_str(),
-                        "-map",
-                        "0:v",
-                        "-c:v",
-                        "copy",
-                        "-frames:v",
-                        "1",
-                        "-f",
-                        "framecrc",
-                        videoOut.c_str(),
-                        "-map",
-                        "0:a",
-                        "-c:a",
-                        vorbis ? "pcm_s16le" : "copy",
-                        "-frames:a",
-                        "1",
-                        "-f",
-                        "data",
-                        audioOut.c_str()})
-    cmd.push_back(a);
+  if (seconds >= 0) cmd.insert(cmd.end(), {"-ss", Fmt("%.3f", seconds)});
+  const std::string audioCodec = vorbis ? "pcm_s16le" : "copy";
+  cmd.insert(cmd.end(),
+             {"-i",       file,        "-map",     "0:v",    "-c:v", "copy",  "-frames:v",
+              "1",        "-f",        "framecrc", videoOut, "-map", "0:a",   "-c:a",
+              audioCodec, "-frames:a", "1",        "-f",     "data", audioOut});
   return cmd;
 }
 

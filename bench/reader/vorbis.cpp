@@ -56,24 +56,11 @@ Decoded OursPass(const std::string& path, bool withVideo, double limitSeconds = 
   return out;
 }
 
-struct Result {
-  std::vector<double> cpuS, wallMs;
-  Decoded decoded;
-};
-
-template <class Pass>
-void Once(Result& r, Pass pass) {
-  const double w = WallMs(), c = CpuSeconds();
-  r.decoded = pass();
-  r.cpuS.push_back(CpuSeconds() - c);
-  r.wallMs.push_back(WallMs() - w);
-}
-
-void Report(const std::string& subject, double audioSeconds, const std::vector<double>& cpuS,
-            const std::vector<double>& wallMs, const std::string& note) {
-  const double cpu = Median(cpuS);
+void Report(const std::string& subject, double audioSeconds, const Times& t,
+            const std::string& note) {
+  const double cpu = Median(t.cpuS);
   Row("vorbis", subject, Fmt("%.0f audio s / CPU s", audioSeconds / cpu), Fmt("%.3f s CPU", cpu),
-      Fmt("%.3f s wall", Median(wallMs) / 1e3), note);
+      Fmt("%.3f s wall", Median(t.wallMs) / 1e3), note);
 }
 
 }  // namespace
@@ -96,39 +83,41 @@ int main(int argc, char** argv) {
   TremorPass(file);  // page cache
 
   // Rounds of one run each, so load from elsewhere falls on every kind alike.
-  Result tremor, ours, oursWithVideo;
+  Times tremor, ours, oursWithVideo;
+  Decoded bare, audioOnly, withVideo;
   for (int i = 0; i < runs; ++i) {
-    Once(tremor, [&] { return TremorPass(file); });
-    Once(ours, [&] { return OursPass(file, false); });
-    Once(oursWithVideo, [&] { return OursPass(file, true); });
+    bare = tremor.Time([&] { return TremorPass(file); });
+    audioOnly = ours.Time([&] { return OursPass(file, false); });
+    withVideo = oursWithVideo.Time([&] { return OursPass(file, true); });
   }
 
-  const double seconds = tremor.decoded.AudioSeconds();
-  Report("bare Tremor loop", seconds, tremor.cpuS, tremor.wallMs,
-         Fmt("%.1f s of %d Hz x %d", seconds, tremor.decoded.rate, tremor.decoded.channels));
-  Report("ours, audio only", ours.decoded.AudioSeconds(), ours.cpuS, ours.wallMs,
-         Fmt("%lld PCM bytes (Tremor %lld)", (long long)ours.decoded.pcmBytes,
-             (long long)tremor.decoded.pcmBytes));
-  Report("ours, audio + video frames", oursWithVideo.decoded.AudioSeconds(), oursWithVideo.cpuS,
-         oursWithVideo.wallMs, "player-like; includes taking every video frame");
+  const double seconds = bare.AudioSeconds();
+  Report("bare Tremor loop", seconds, tremor,
+         Fmt("%.1f s of %d Hz x %d", seconds, bare.rate, bare.channels));
+  Report(
+      "ours, audio only", audioOnly.AudioSeconds(), ours,
+      Fmt("%lld PCM bytes (Tremor %lld)", (long long)audioOnly.pcmBytes, (long long)bare.pcmBytes));
+  Report("ours, audio + video frames", withVideo.AudioSeconds(), oursWithVideo,
+         "player-like; includes taking every video frame");
 
   // ffmpeg on the OGM; when its Ogg demuxer refuses ogmmerge's Vorbis headers,
   // on the source .ogg instead.
-  std::vector<double> ffCpu, ffWall;
+  const auto decode = [](const std::string& input) {
+    return RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i", input,
+                     "-map", "0:a", "-f", "s16le", "-y", "/dev/null"});
+  };
+  Times ff;
   std::string ffNote = "on the OGM";
   for (int i = 0; i < runs; ++i) {
-    ChildResult r = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i",
-                              file, "-map", "0:a", "-f", "s16le", "-y", "/dev/null"});
+    ChildResult r = decode(file);
     if (r.exitCode != 0 && !sourceOgg.empty()) {
       ffNote = "on the source .ogg (the OGM was refused)";
-      r = RunChild({"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error", "-i", sourceOgg,
-                    "-map", "0:a", "-f", "s16le", "-y", "/dev/null"});
+      r = decode(sourceOgg);
     }
     if (r.exitCode != 0) ffNote = "FFMPEG FAILED";
-    ffCpu.push_back(r.cpuSeconds);
-    ffWall.push_back(r.wallMs);
+    ff.Add(r);
   }
-  Report("ffmpeg -f s16le", seconds, ffCpu, ffWall, ffNote + ", whole process");
+  Report("ffmpeg -f s16le", seconds, ff, ffNote + ", whole process");
   const std::string secs = Fmt("%.0f", limit);
   const double tremorIr =
       CallgrindInstructions({SelfExe(), "--file", file, "--child", "tremor", "--seconds", secs});
