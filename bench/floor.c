@@ -99,14 +99,11 @@ int FloorOpen(Floor* f, const char* path, int decode) {
   while (FloorNextPage(f, &page)) {
     const int serial = ogg_page_serialno(&page);
     if (ogg_page_bos(&page) && f->audioSerial < 0 &&
-        (Starts(&page, "\x01vorbis", 7) || Starts(&page,
-                                                  "\x01"
-                                                  "audio",
-                                                  6))) {
+        (Starts(&page, "\001vorbis", 7) || Starts(&page, "\001audio", 6))) {
       f->audioSerial = serial;
-      f->vorbis = Starts(&page, "\x01vorbis", 7);
+      f->vorbis = Starts(&page, "\001vorbis", 7);
       ogg_stream_init(&f->audio, serial);
-    } else if (ogg_page_bos(&page) && f->videoSerial < 0 && Starts(&page, "\x01video", 6)) {
+    } else if (ogg_page_bos(&page) && f->videoSerial < 0 && Starts(&page, "\001video", 6)) {
       f->videoSerial = serial;
       ogg_stream_init(&f->video, serial);
     }
