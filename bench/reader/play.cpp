@@ -2,14 +2,13 @@
 // and an audio thread, each kept within a second of the other), of reading
 // the video only and the audio only (the other stream's pages then pile up
 // in the reader), and of an open alone, beside ffmpeg's stream copy; and
-// the peak heap and RSS of reading the video alone beside a bare libogg
-// loop that takes the same video frames out of the file. Read orders: the
-// video then the audio, the audio then the video, both interleaved in one
-// thread, and the two threads of play, each with the frames and audio it
-// delivers (the same in every order when nothing is lost), the bytes it
-// reads from the file and its instructions per MB of file (callgrind),
-// beside the bare libogg loop over every page and packet; and the wall time
-// of play.
+// the peak heap and RSS of reading the video alone beside the bare floor
+// (bench/floor.c) taking the same video frames out of the file. Read orders:
+// the video then the audio, the audio then the video, both interleaved in
+// one thread, and the two threads of play, each with the frames and audio
+// it delivers, the bytes it reads from the file and its instructions per MB
+// of file (callgrind), beside the floor over every page and packet; and the
+// wall time of play.
 //
 //   ogm_bench_play --file F.ogm --label L --peak-rss
 //   ogm_bench_play --file F.ogm --label L --heap   (the last two rows only)
@@ -19,7 +18,7 @@
 //        peak RSS is taken by the parent from wait4, the figure
 //        /usr/bin/time -v reports as its maximum resident set size)
 //   ogm_bench_play --file F.ogm --mode ogg-all
-//       (the bare libogg loop over every stream: packets, bytes read)
+//       (the floor over every stream: packets, bytes read)
 //   ogm_bench_play --file F.ogm --mode allocs|allocs-video
 //       (heap allocations after a 12 s warm-up, to the end of the file)
 //   ogm_bench_play --file F.ogm --mode heap-video|heap-ogg
