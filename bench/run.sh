@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Reader benchmarks. Makes the benchmark files in out/bench/ when they are
-# missing (ffmpeg + ogmmerge), builds the programs of bench/reader, serves
-# out/bench over HTTP with a private nginx on 127.0.0.1, runs every program
-# and prints one table.
+# missing (ffmpeg + ogmmerge), configures and builds the programs of
+# bench/reader (OGMDECAPS_BENCH on), serves out/bench over HTTP with a
+# private nginx on 127.0.0.1, runs every program and prints one table.
 #
-#   bench/run.sh [--only open,http,demux,vorbis,seek,memory,orders] [--runs N] [--files-only]
+#   bench/run.sh [--only open,http,demux,vorbis,seek,memory,orders,plugins] [--runs N] [--files-only]
 #
 # Environment: BENCH_BUILD (build folder, default build-bench), BENCH_OUT
 # (default out/bench), BENCH_FFMPEG_SEEKS (how many of the 95 percent seeks
@@ -21,14 +21,14 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BENCH_BUILD:-$ROOT/build-bench}
 OUT=${BENCH_OUT:-$ROOT/out/bench}
 RUNS=5
-ONLY="open,http,demux,vorbis,seek,memory,orders"
+ONLY="open,http,demux,vorbis,seek,memory,orders,plugins"
 FILES_ONLY=0
 while [ $# -gt 0 ]; do
   case $1 in
     --only) ONLY=$2; shift 2 ;;
     --runs) RUNS=$2; shift 2 ;;
     --files-only) FILES_ONLY=1; shift ;;
-    *) echo "usage: bench/run.sh [--only open,http,demux,vorbis,seek,memory,orders] [--runs N] [--files-only]" >&2; exit 2 ;;
+    *) echo "usage: bench/run.sh [--only open,http,demux,vorbis,seek,memory,orders,plugins] [--runs N] [--files-only]" >&2; exit 2 ;;
   esac
 done
 wants() { [[ ",$ONLY," == *",$1,"* ]]; }
@@ -40,7 +40,7 @@ OGMDECAPS_EXTRA_PACKAGES="strace valgrind time qemu-user ${OGMDECAPS_EXTRA_PACKA
 
 log "build ($BUILD)"
 mkdir -p "$BUILD"
-nice cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >"$BUILD/bench-configure.log" 2>&1 ||
+nice cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DOGMDECAPS_BENCH=ON >"$BUILD/bench-configure.log" 2>&1 ||
   { tail -40 "$BUILD/bench-configure.log"; exit 1; }
 build() {
   nice cmake --build "$BUILD" -j2 --target "$@" >"$BUILD/bench-build.log" 2>&1 ||
@@ -112,7 +112,8 @@ VORBIS=$OUT/ten_vorbis.ogm
 MP3=$OUT/ten_mp3.ogm
 LARGE=$OUT/large.ogm
 [ "$FILES_ONLY" = 1 ] && exit 0
-build ogm_bench_open ogm_bench_http ogm_bench_demux ogm_bench_vorbis ogm_bench_seek ogm_bench_play
+build ogm_bench_open ogm_bench_http ogm_bench_demux ogm_bench_vorbis ogm_bench_seek ogm_bench_play \
+  ogm_bench_plugins
 if [ -n "${BENCH_LIB:-}" ]; then
   [ -f "$BENCH_LIB/libogmdecaps.so" ] || { echo "no libogmdecaps.so in $BENCH_LIB" >&2; exit 2; }
   log "library from $BENCH_LIB"
@@ -128,7 +129,7 @@ stop_nginx() {
     rm -f "$NGX/nginx.pid"
   fi
 }
-if wants open || wants http; then
+if wants open || wants http || wants plugins; then
   mkdir -p "$NGX/logs" "$NGX/tmp"
   stop_nginx
   for p in $(seq 18431 18450); do
@@ -192,6 +193,10 @@ fi
 if wants orders; then
   run "$BIN/ogm_bench_play" --file "$VORBIS" --label Vorbis --orders --runs "$RUNS"
   run "$BIN/ogm_bench_play" --file "$MP3" --label MP3 --orders --runs "$RUNS"
+fi
+if wants plugins; then
+  # Plug-in throughput on a 200 MB file (made by the program), beside cat.
+  run "$BIN/ogm_bench_plugins" --file "$OUT/plugins.bin" --url "http://127.0.0.1:$PORT/plugins.bin"
 fi
 
 echo

@@ -18,7 +18,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "bench_common.h"
+#include "../floor.h"
 
 typedef ReaderFunctions* (*InitFn)(ReaderFunctions*);
 
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     int k;
     for (k = 0; k < count; ++k) {
       if (mode[0] == 'p') {
-        r.seek(BenchSeekPercent(k), 0);
+        r.seek(FloorSeekPercent(k), 0);
       } else if (chapters > 0) {
         r.seekChapter(k % chapters);
       }
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "reader_bench: unknown mode %s\n", mode);
     return 2;
   }
-  BenchDumpMaps();
+  FloorDumpMaps();
   r.close();
   dlclose(lib);
   free(video);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Guest instruction counts of the reader built for armel, under qemu-arm with
 # the insn_count plug-in, beside floors built for armel from the same
-# libraries: a bare libogg demux loop, a bare Tremor decode loop, and
-# ffmpeg's Vorbis decoder (libavcodec).
+# libraries: the bare libogg / Tremor floor every benchmark shares
+# (bench/floor.c), and ffmpeg's Vorbis decoder (libavcodec).
 #
 #   bench/qemu/run.sh
 #
@@ -37,10 +37,10 @@ cflags=(-O2 -g -Wall -Wextra -I"$ROOT/include" -I"$SYSROOT/usr/include" -I"$SYSR
 ldflags=(-L"$SYSROOT/usr/lib/$TRIPLET" -L"$SYSROOT/lib/$TRIPLET"
          -Wl,-rpath-link,"$SYSROOT/usr/lib/$TRIPLET:$SYSROOT/lib/$TRIPLET")
 $TRIPLET-gcc "${cflags[@]}" -o "$OUT/reader_bench" bench/qemu/reader_bench.c "${ldflags[@]}" -ldl
-$TRIPLET-gcc "${cflags[@]}" -o "$OUT/ogg_floor" bench/qemu/ogg_floor.c "${ldflags[@]}" -logg
-$TRIPLET-gcc "${cflags[@]}" -o "$OUT/tremor_floor" bench/qemu/tremor_floor.c "${ldflags[@]}" -lvorbisidec -logg
-$TRIPLET-gcc "${cflags[@]}" -o "$OUT/ffmpeg_vorbis" bench/qemu/ffmpeg_vorbis.c "${ldflags[@]}" \
-  -lavcodec -lavutil -logg
+$TRIPLET-gcc "${cflags[@]}" -o "$OUT/floor_bench" bench/qemu/floor_bench.c bench/floor.c "${ldflags[@]}" \
+  -lvorbisidec -logg
+$TRIPLET-gcc "${cflags[@]}" -o "$OUT/ffmpeg_vorbis" bench/qemu/ffmpeg_vorbis.c bench/floor.c "${ldflags[@]}" \
+  -lavcodec -lavutil -lvorbisidec -logg
 
 echo "== files" >&2
 # (a): 640x480 MPEG-4 at 1 Mbit/s with 128 kbit/s MP3, from ffmpeg and
@@ -89,13 +89,14 @@ F=$OUT/files
 mb=$(awk -v a="$(size_of "$F/mp3-60.ogm")" -v b="$(size_of "$F/mp3-20.ogm")" 'BEGIN {print (a - b) / 1048576}')
 demux_reader=$(slope "$(count "$OUT/reader_bench" "$LIB" "$F/mp3-60.ogm" read)" \
                      "$(count "$OUT/reader_bench" "$LIB" "$F/mp3-20.ogm" read)" "$mb")
-demux_floor=$(slope "$(count "$OUT/ogg_floor" "$F/mp3-60.ogm")" "$(count "$OUT/ogg_floor" "$F/mp3-20.ogm")" "$mb")
+demux_floor=$(slope "$(count "$OUT/floor_bench" "$F/mp3-60.ogm" demux)" \
+                    "$(count "$OUT/floor_bench" "$F/mp3-20.ogm" demux)" "$mb")
 
 samples() { awk '/^samples/ {print $2 / $4}' "$OUT/last.out"; }  # seconds decoded
 r30=$(count "$OUT/reader_bench" "$LIB" "$F/vorbis-30.ogm" read)
 r10=$(count "$OUT/reader_bench" "$LIB" "$F/vorbis-10.ogm" read)
-t30=$(count "$OUT/tremor_floor" "$F/vorbis-30.ogm"); s30=$(samples)
-t10=$(count "$OUT/tremor_floor" "$F/vorbis-10.ogm"); s10=$(samples)
+t30=$(count "$OUT/floor_bench" "$F/vorbis-30.ogm" vorbis); s30=$(samples)
+t10=$(count "$OUT/floor_bench" "$F/vorbis-10.ogm" vorbis); s10=$(samples)
 secs=$(awk -v a="$s30" -v b="$s10" 'BEGIN {print a - b}')
 f30=$(count "$OUT/ffmpeg_vorbis" "$F/vorbis-30.ogm")
 f10=$(count "$OUT/ffmpeg_vorbis" "$F/vorbis-10.ogm")
@@ -112,10 +113,10 @@ vpercent_reader=$(slope "$(count "$OUT/reader_bench" "$LIB" "$F/seek-vorbis.ogm"
                         "$vseek0" $seeks)
 vchapter_reader=$(slope "$(count "$OUT/reader_bench" "$LIB" "$F/seek-vorbis.ogm" chapter $seeks)" \
                         "$vseek0" $seeks)
-vseek_floor=$(slope "$(count "$OUT/tremor_floor" "$F/seek-vorbis.ogm" seek $seeks)" \
-                    "$(count "$OUT/tremor_floor" "$F/seek-vorbis.ogm" seek 0)" $seeks)
-seek_floor=$(slope "$(count "$OUT/ogg_floor" "$F/seek.ogm" seek $seeks)" \
-                   "$(count "$OUT/ogg_floor" "$F/seek.ogm" seek 0)" $seeks)
+vseek_floor=$(slope "$(count "$OUT/floor_bench" "$F/seek-vorbis.ogm" seek $seeks)" \
+                    "$(count "$OUT/floor_bench" "$F/seek-vorbis.ogm" seek 0)" $seeks)
+seek_floor=$(slope "$(count "$OUT/floor_bench" "$F/seek.ogm" seek $seeks)" \
+                   "$(count "$OUT/floor_bench" "$F/seek.ogm" seek 0)" $seeks)
 
 printf '\n%-34s %10s %10s %8s %10s\n' "armel, M guest instructions" reader floor "x floor" ffmpeg
 printf '%-34s %10s %10s %8s %10s\n' "(a) video + MP3, per MB of file" "$demux_reader" "$demux_floor" \
@@ -133,6 +134,6 @@ printf '%-34s %10s %10s %8s %10s\n' "(c) chapter seek, Vorbis, per seek" "$vchap
 printf '\nfloors: (a) bare libogg demux loop copying payloads; (b) bare Tremor decode to s16;\n'
 printf '(c) bare libogg: jump to the byte offset, copy the next video keyframe and audio packet\n'
 printf '    (120 s, keyframe every 5 s, 12 chapters); for Vorbis, bare Tremor then decodes\n'
-printf '    from the pages after the keyframe up to its first PCM.\n'
+printf '    from the pages after the keyframe up to its first PCM. Floors: bench/floor.c.\n'
 printf 'ffmpeg: libavcodec Vorbis decoder + float to s16, same stream. %s MB, %s s of audio, %d seeks.\n' \
   "$(awk -v m="$mb" 'BEGIN {printf "%.2f", m}')" "$secs" $seeks

@@ -286,4 +286,42 @@ Served ServedSince(const std::string& log, int64_t offset) {
   return s;
 }
 
+double AudioBytesPerSecond(const StreamInfo& info) {
+  if (info.audioFormat == 0) return 2.0 * info.audioParamA * info.audioParamB;
+  const double seconds = info.frameCount / info.framesPerSecond;
+  return seconds > 0 ? info.totalAudioBytes / seconds : 0;
+}
+
+ReadTotals ReadAll(const StreamInfo& info, bool withVideo, bool withAudio) {
+  static uint8_t* const video = HostBuffer(kVideoBufferBytes);
+  static uint8_t* const audio = HostBuffer(kAudioBufferBytes);
+  ReadTotals t;
+  const double fps = info.framesPerSecond;
+  const double audioRate = AudioBytesPerSecond(info);
+  bool videoDone = !withVideo, audioDone = !withAudio || audioRate <= 0;
+  while (!videoDone || !audioDone) {
+    if (!videoDone) {
+      const int32_t n = AVIDecaps_NextVideoFrame(video, 0);
+      if (n < 0) {
+        videoDone = true;
+      } else {
+        ++t.frames;
+        t.videoBytes += n;
+      }
+    }
+    // Audio up to a second past the video's time (all of it once the video
+    // is over).
+    const double videoSeconds = t.frames / fps;
+    while (!audioDone && (videoDone || t.audioBytes / audioRate < videoSeconds + 1.0)) {
+      const int32_t n = AVIDecaps_ReadAudio(audio, kRawAudioRequest);
+      ++t.audioCalls;
+      if (n <= 0)
+        audioDone = true;
+      else
+        t.audioBytes += n;
+    }
+  }
+  return t;
+}
+
 }  // namespace bench

@@ -1,9 +1,13 @@
 // Helpers shared by the reader benchmarks: clocks, medians, child processes
 // (peers such as ffmpeg, or this program again under strace), byte counts,
-// and the result rows that bench/run.sh gathers into one table.
+// reading a source as a player does, and the result rows that bench/run.sh
+// gathers into one table.
 #ifndef OGMDECAPS_BENCH_READER_BENCH_UTIL_H
 #define OGMDECAPS_BENCH_READER_BENCH_UTIL_H
 
+#include <ogmdecaps/ogmdecaps.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,6 +38,23 @@ struct ChildResult {
 // Runs argv (argv[0] searched on PATH) with stdin from /dev/null and stderr
 // discarded; stdout captured when captureOut, else discarded.
 ChildResult RunChild(const std::vector<std::string>& argv, bool captureOut = false);
+
+// Wall and CPU time of repeated passes, one entry per pass.
+struct Times {
+  std::vector<double> wallMs, cpuS;
+  template <class Pass>
+  auto Time(Pass pass) {
+    const double w = WallMs(), c = CpuSeconds();
+    auto result = pass();
+    cpuS.push_back(CpuSeconds() - c);
+    wallMs.push_back(WallMs() - w);
+    return result;
+  }
+  void Add(const ChildResult& r) {
+    wallMs.push_back(r.wallMs);
+    cpuS.push_back(r.cpuSeconds);
+  }
+};
 
 // Runs argv under strace and returns the bytes its read-like calls got from
 // descriptors open on path (or, when path starts with "socket:", from any
@@ -66,6 +87,30 @@ std::string Bytes(double bytes);  // "512 B", "12.3 KB", "4.56 MB" (1000-based)
 // Command-line values "--name value"; the default when absent.
 std::string Arg(int argc, char** argv, const std::string& name, const std::string& fallback = "");
 bool Flag(int argc, char** argv, const std::string& name);
+
+// Reading a source through the public entry points as a player would.
+struct ReadTotals {
+  int64_t frames = 0;
+  int64_t videoBytes = 0;
+  int64_t audioBytes = 0;
+  int64_t audioCalls = 0;
+};
+
+// Bytes of audio per second of the open source, from its description.
+double AudioBytesPerSecond(const StreamInfo& info);
+
+// Largest Vorbis batch: 2000 bytes plus channels x long block (8192) x 2.
+constexpr int32_t kAudioBufferBytes = 1 << 20;
+constexpr int32_t kVideoBufferBytes = 8 << 20;
+constexpr int32_t kRawAudioRequest = 4096;
+
+// A buffer left uninitialised, so only the pages written become resident
+// and the memory figures show the reader, not the host's spare room.
+inline uint8_t* HostBuffer(size_t bytes) { return new uint8_t[bytes]; }
+
+// Video frames in order with the audio kept within a second of the video;
+// withAudio false: video only (the audio pages then pile up in the reader).
+ReadTotals ReadAll(const StreamInfo& info, bool withVideo, bool withAudio);
 
 }  // namespace bench
 

@@ -2,14 +2,13 @@
 // and an audio thread, each kept within a second of the other), of reading
 // the video only and the audio only (the other stream's pages then pile up
 // in the reader), and of an open alone, beside ffmpeg's stream copy; and
-// the peak heap and RSS of reading the video alone beside a bare libogg
-// loop that takes the same video frames out of the file. Read orders: the
-// video then the audio, the audio then the video, both interleaved in one
-// thread, and the two threads of play, each with the frames and audio it
-// delivers (the same in every order when nothing is lost), the bytes it
-// reads from the file and its instructions per MB of file (callgrind),
-// beside the bare libogg loop over every page and packet; and the wall time
-// of play.
+// the peak heap and RSS of reading the video alone beside the bare floor
+// (bench/floor.c) taking the same video frames out of the file. Read orders:
+// the video then the audio, the audio then the video, both interleaved in
+// one thread, and the two threads of play, each with the frames and audio
+// it delivers, the bytes it reads from the file and its instructions per MB
+// of file (callgrind), beside the floor over every page and packet; and the
+// wall time of play.
 //
 //   ogm_bench_play --file F.ogm --label L --peak-rss
 //   ogm_bench_play --file F.ogm --label L --heap   (the last two rows only)
@@ -19,32 +18,26 @@
 //        peak RSS is taken by the parent from wait4, the figure
 //        /usr/bin/time -v reports as its maximum resident set size)
 //   ogm_bench_play --file F.ogm --mode ogg-all
-//       (the bare libogg loop over every stream: packets, bytes read)
+//       (the floor over every stream: packets, bytes read)
 //   ogm_bench_play --file F.ogm --mode allocs|allocs-video
 //       (heap allocations after a 12 s warm-up, to the end of the file)
 //   ogm_bench_play --file F.ogm --mode heap-video|heap-ogg
 //       (peak heap held beyond what the host had before the open)
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <malloc.h>
-#include <ogg/ogg.h>
-#include <ogmdecaps/ogmdecaps.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench_util.h"
-#include "ogg_pages.h"
-#include "reader_loop.h"
+#include "floor.h"
 
 using namespace bench;
 
@@ -176,62 +169,17 @@ int HeapVideo(const std::string& file) {
   return 0;
 }
 
-// The floor: a bare libogg loop over the same file (4096-byte reads, as the
-// reader's), the first stream's pages only, its data packets counted as
-// frames (header packets have bit 0 of their first byte set).
-int HeapOgg(const std::string& file) {
-  const int fd = open(file.c_str(), O_RDONLY);
-  if (fd < 0) return 1;
+// The floor (bench/floor.c) over the same file: the first stream's pages
+// only (heap-ogg: the peak heap beyond what was held before it) or every
+// page and packet (ogg-all).
+int FloorMode(const std::string& file, bool heap) {
   const long before = StartHeapPeak();
-  ogg_sync_state sync;
-  ogg_stream_state video;
-  ogg_sync_init(&sync);
-  bool bound = false;
-  long frames = 0;
-  ogg_page page;
-  ogg_packet packet;
-  while (NextOggPage(fd, sync, &page)) {
-    if (!bound) {
-      ogg_stream_init(&video, ogg_page_serialno(&page));
-      bound = true;
-    }
-    if (ogg_stream_pagein(&video, &page) != 0) continue;  // another stream's page
-    while (ogg_stream_packetout(&video, &packet) > 0)
-      if (packet.bytes > 0 && (packet.packet[0] & 1) == 0) ++frames;
-  }
-  const long peak = gPeakHeap.load() - before;
-  if (bound) ogg_stream_clear(&video);
-  ogg_sync_clear(&sync);
-  close(fd);
-  std::printf("%ld %ld\n", frames, peak);
-  return 0;
-}
-
-// The floor of the read orders: a bare libogg loop that pulls every page
-// and packet of every stream and does nothing else.
-int OggAll(const std::string& file) {
-  const int fd = open(file.c_str(), O_RDONLY);
-  if (fd < 0) return 1;
-  ogg_sync_state sync;
-  ogg_sync_init(&sync);
-  std::map<int, ogg_stream_state> streams;
-  int64_t packets = 0, bytesRead = 0;
-  ogg_page page;
-  ogg_packet packet;
-  while (NextOggPage(fd, sync, &page, &bytesRead)) {
-    const int serial = ogg_page_serialno(&page);
-    auto it = streams.find(serial);
-    if (it == streams.end()) {
-      it = streams.emplace(serial, ogg_stream_state()).first;
-      ogg_stream_init(&it->second, serial);
-    }
-    ogg_stream_pagein(&it->second, &page);
-    while (ogg_stream_packetout(&it->second, &packet) > 0) ++packets;
-  }
-  for (auto& s : streams) ogg_stream_clear(&s.second);
-  ogg_sync_clear(&sync);
-  close(fd);
-  std::printf("%lld %lld\n", static_cast<long long>(packets), static_cast<long long>(bytesRead));
+  FloorCounts c;
+  if (!FloorDemux(file.c_str(), heap ? kFloorFirstStream : 0, &c)) return 1;
+  if (heap)
+    std::printf("%lld %ld\n", c.frames, gPeakHeap.load() - before);
+  else
+    std::printf("%lld %lld\n", c.packets, c.bytesRead);
   return 0;
 }
 
@@ -263,8 +211,7 @@ Delivered RunOrder(const std::vector<std::string>& child) {
   return d;
 }
 
-// Rows per read order, the floor's row and play's wall time. Interleaved
-// reading goes first: the other orders are compared with what it delivers.
+// Rows per read order, the floor's row and play's wall time.
 void OrderRows(const std::string& file, const std::string& label, int runs) {
   Dl_info where = {};
   if (dladdr(reinterpret_cast<void*>(&AVIDecaps_Open), &where) != 0 && where.dli_fname)
@@ -278,27 +225,17 @@ void OrderRows(const std::string& file, const std::string& label, int runs) {
                           {"video-audio", "video, then audio"},
                           {"audio-video", "audio, then video"},
                           {"play", "two threads (play)"}};
-  Delivered reference;
   double playInstructions = -1;
   for (const Order& o : orders) {
     const std::vector<std::string> child = {SelfExe(), "--file", file, "--mode", o.mode};
     const Delivered d = RunOrder(child);
-    if (std::string(o.mode) == "mixed") reference = d;
     const double instructions = CallgrindInstructions(child);
     if (std::string(o.mode) == "play") playInstructions = instructions;
-    const bool same = d.frames == reference.frames && d.videoBytes == reference.videoBytes &&
-                      d.audio == reference.audio;
     Row("orders", label + ", " + o.subject,
         Fmt("%lld frames, %s video", d.frames, Bytes(static_cast<double>(d.videoBytes)).c_str()),
         Fmt("%s audio", Bytes(static_cast<double>(d.audio)).c_str()),
         Fmt("%s read (%.3fx file)", Bytes(static_cast<double>(d.read)).c_str(), d.read / 1e6 / mb),
-        Fmt("%.2f M instructions per MB", instructions / 1e6 / mb) +
-            (!d.ok   ? ", FAILED"
-             : !same ? Fmt(", differs from interleaved: %lld frames, %lld video bytes, %lld "
-                           "audio bytes",
-                           d.frames - reference.frames, d.videoBytes - reference.videoBytes,
-                           d.audio - reference.audio)
-                     : ""));
+        Fmt("%.2f M instructions per MB", instructions / 1e6 / mb) + (d.ok ? "" : ", FAILED"));
   }
   const std::vector<std::string> floor = {SelfExe(), "--file", file, "--mode", "ogg-all"};
   const ChildResult f = RunChild(floor, true);
@@ -323,8 +260,7 @@ void OrderRows(const std::string& file, const std::string& label, int runs) {
 
 int RunMode(const std::string& file, const std::string& mode) {
   if (mode == "heap-video") return HeapVideo(file);
-  if (mode == "heap-ogg") return HeapOgg(file);
-  if (mode == "ogg-all") return OggAll(file);
+  if (mode == "heap-ogg" || mode == "ogg-all") return FloorMode(file, mode == "heap-ogg");
   const std::u16string name = Utf16(file);
   const int64_t readBefore = ProcessReadBytes();
   void* p = nullptr;
