@@ -8,8 +8,6 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "ogg_edit.h"
-
 namespace ogmtest {
 
 void PutLe(Bytes& b, size_t offset, uint64_t value, int bytes) {
@@ -144,6 +142,8 @@ Bytes CommentPacket(const std::string& vendor, const std::vector<std::string>& c
   return b;
 }
 
+namespace {
+
 std::string ChapterTime(int64_t ms) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld",
@@ -151,6 +151,8 @@ std::string ChapterTime(int64_t ms) {
                 static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
   return buf;
 }
+
+}  // namespace
 
 std::vector<std::string> ChapterComments(const std::vector<Chapter>& chapters) {
   std::vector<std::string> out;
@@ -187,8 +189,6 @@ struct OgmWriter::Stream {
   explicit Stream(int32_t serial) { ogg_stream_init(&os, serial); }
   ~Stream() { ogg_stream_clear(&os); }
   ogg_stream_state os;
-  bool pagePerPacket = false;
-  long fill = 0;  // 0: libogg's default
 };
 
 OgmWriter::OgmWriter() = default;
@@ -199,20 +199,10 @@ int OgmWriter::AddStream(int32_t serial) {
   return static_cast<int>(streams_.size()) - 1;
 }
 
-void OgmWriter::SetPagePerPacket(int stream, bool on) { streams_.at(stream)->pagePerPacket = on; }
-void OgmWriter::SetPageFill(int stream, long bytes) { streams_.at(stream)->fill = bytes; }
-
 void OgmWriter::Drain(Stream& s, bool flush) {
   ogg_page og;
   for (;;) {
-    int got;
-    if (flush)
-      got = ogg_stream_flush(&s.os, &og);
-    else if (s.fill > 0)
-      got = ogg_stream_pageout_fill(&s.os, &og, static_cast<int>(s.fill));
-    else
-      got = ogg_stream_pageout(&s.os, &og);
-    if (!got) break;
+    if (!(flush ? ogg_stream_flush(&s.os, &og) : ogg_stream_pageout(&s.os, &og))) break;
     out_.insert(out_.end(), og.header, og.header + og.header_len);
     out_.insert(out_.end(), og.body, og.body + og.body_len);
     ++pages_;
@@ -231,13 +221,7 @@ void OgmWriter::Packet(int stream, const Bytes& data, int64_t granule, unsigned 
   static const unsigned char kEmpty = 0;
   if (data.empty()) op.packet = const_cast<unsigned char*>(&kEmpty);
   if (ogg_stream_packetin(&s.os, &op) != 0) throw std::runtime_error("ogg_stream_packetin failed");
-  Drain(s, (flags & (kFlushPage | kEndOfStream)) || s.pagePerPacket);
-}
-
-void OgmWriter::Flush(int stream) { Drain(*streams_.at(stream), true); }
-
-void OgmWriter::FlushAll() {
-  for (auto& s : streams_) Drain(*s, true);
+  Drain(s, (flags & (kFlushPage | kEndOfStream)) != 0);
 }
 
 void OgmWriter::RawBytes(const Bytes& bytes) {
@@ -245,28 +229,8 @@ void OgmWriter::RawBytes(const Bytes& bytes) {
 }
 
 const Bytes& OgmWriter::Finish() {
-  FlushAll();
+  for (auto& s : streams_) Drain(*s, true);
   return out_;
-}
-
-bool OgmWriter::WriteFile(const std::string& path) { return WriteBytes(path, Finish()); }
-
-bool OgmWriter::AddVorbisFromOgg(int stream, const std::string& path) {
-  VorbisPages v;
-  if (!LoadVorbisOgg(ReadBytes(path), &v)) return false;
-  Packet(stream, v.headers[0], 0, kFlushPage);
-  Packet(stream, v.headers[1], 0, kAutoPage);
-  Packet(stream, v.headers[2], 0, kFlushPage);
-  for (size_t i = 0; i < v.pages.size(); ++i) {
-    const auto& page = v.pages[i];
-    for (size_t k = 0; k < page.packets.size(); ++k) {
-      const bool last = k + 1 == page.packets.size();
-      unsigned flags = last ? kFlushPage : kAutoPage;
-      if (last && i + 1 == v.pages.size()) flags |= kEndOfStream;
-      Packet(stream, page.packets[k], last ? page.granule : -1, flags);
-    }
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -66,10 +66,9 @@ struct Chapter {
   int64_t startMs = 0;
   std::string name;
 };
-// "CHAPTER01=00:01:02.500", "CHAPTER01NAME=Intro", ... in order.
+// "CHAPTER01=00:01:02.500", "CHAPTER01NAME=Intro", ... in order (times
+// as HH:MM:SS.mmm).
 std::vector<std::string> ChapterComments(const std::vector<Chapter>& chapters);
-// "HH:MM:SS.mmm"
-std::string ChapterTime(int64_t ms);
 
 // Header byte of a data packet: bit 3 keyframe, n (0..7) spread over bits
 // 6, 7 and 1.
@@ -104,32 +103,17 @@ class OgmWriter {
 
   // Returns the stream index used by the other calls.
   int AddStream(int32_t serial);
-  // Every packet of the stream ends its page.
-  void SetPagePerPacket(int stream, bool on);
-  // Body size at which libogg ends a page on its own (default about 4 kB).
-  void SetPageFill(int stream, long bytes);
 
   // granule -1 = none (a page whose last completed packet has none gets -1).
   void Packet(int stream, const Bytes& data, int64_t granule, unsigned flags = kAutoPage);
-  // Writes out what is pending in the stream (ends the current page).
-  void Flush(int stream);
-  // Flushes every stream (in index order).
-  void FlushAll();
   // Appends raw bytes (a hand-made page, junk) to the output as is.
   void RawBytes(const Bytes& bytes);
 
   // Number of pages written so far (RawBytes not counted).
   size_t pages() const { return pages_; }
-  // Flushes all streams and returns the file.
+  // Flushes all streams (in index order) and returns the file.
   const Bytes& Finish();
   const Bytes& bytes() const { return out_; }
-  bool WriteFile(const std::string& path);
-
-  // Vorbis from an Ogg Vorbis file (e.g. made by ogm_vorbis_encode): the
-  // three header packets, each header on its own page, then the data with
-  // the source's page boundaries and granules kept. False when the file does
-  // not start with a Vorbis stream.
-  bool AddVorbisFromOgg(int stream, const std::string& path);
 
  private:
   struct Stream;

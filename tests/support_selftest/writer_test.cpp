@@ -96,10 +96,10 @@ TEST(PacketBuilders, DataPacketsEncodeLengthBytesAndKeyframe) {
 }
 
 TEST(PacketBuilders, CommentPacketsAndChaptersParseBack) {
-  EXPECT_EQ(ChapterTime(3723500), "01:02:03.500");
-  const auto comments = ChapterComments({{0, "Intro"}, {62500, "Main"}});
+  const auto comments = ChapterComments({{0, "Intro"}, {3723500, "Main"}});
   ASSERT_EQ(comments.size(), 4u);
   EXPECT_EQ(comments[0], "CHAPTER01=00:00:00.000");
+  EXPECT_EQ(comments[2], "CHAPTER02=01:02:03.500");
   EXPECT_EQ(comments[3], "CHAPTER02NAME=Main");
   const Bytes p = CommentPacket("vendor x", comments);
   EXPECT_EQ(p[0], 0x03);
