@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <type_traits>
 
 namespace ogmtest {
 
@@ -40,30 +41,53 @@ Bytes LegacyBase(size_t size, int32_t bufferSize, uint32_t formatId) {
   return b;
 }
 
+// Calls field(packet offset, bytes, value) for each number of a direct
+// header; audio and video read bytes 45..52 differently.
+template <class Fields, class F>
+void ForEachNumber(Fields& f, F&& field) {
+  field(13, 4, f.size);
+  field(17, 8, f.timeUnit);
+  field(25, 8, f.samplesPerUnit);
+  field(33, 4, f.defaultLength);
+  field(37, 4, f.bufferSize);
+  field(41, 2, f.bitsPerSample);
+  if (f.streamType == "audio") {
+    field(45, 2, f.channels);
+    field(47, 2, f.blockAlign);
+    field(49, 4, f.avgBytesPerSecond);
+  } else {
+    field(45, 4, f.width);
+    field(49, 4, f.height);
+  }
+}
+
+std::string TextAt(const Bytes& b, size_t offset, size_t width) {
+  std::string s(b.begin() + offset, b.begin() + offset + width);
+  return s.substr(0, s.find('\0'));
+}
+
 }  // namespace
 
 Bytes DirectHeader(const StreamHeaderFields& f, size_t packetSize, uint8_t typeByte) {
   Bytes b(57, 0);
   b[0] = typeByte;
-  const size_t o = 1;
-  PutText(b, o + 0, f.streamType, 8);
-  PutText(b, o + 8, f.subtype, 4);
-  PutLe(b, o + 12, static_cast<uint32_t>(f.size), 4);
-  PutLe(b, o + 16, static_cast<uint64_t>(f.timeUnit), 8);
-  PutLe(b, o + 24, static_cast<uint64_t>(f.samplesPerUnit), 8);
-  PutLe(b, o + 32, static_cast<uint32_t>(f.defaultLength), 4);
-  PutLe(b, o + 36, static_cast<uint32_t>(f.bufferSize), 4);
-  PutLe(b, o + 40, static_cast<uint16_t>(f.bitsPerSample), 2);
-  if (f.streamType == "audio") {
-    PutLe(b, o + 44, static_cast<uint16_t>(f.channels), 2);
-    PutLe(b, o + 46, static_cast<uint16_t>(f.blockAlign), 2);
-    PutLe(b, o + 48, static_cast<uint32_t>(f.avgBytesPerSecond), 4);
-  } else {
-    PutLe(b, o + 44, static_cast<uint32_t>(f.width), 4);
-    PutLe(b, o + 48, static_cast<uint32_t>(f.height), 4);
-  }
+  PutText(b, 1, f.streamType, 8);
+  PutText(b, 9, f.subtype, 4);
+  ForEachNumber(f, [&b](size_t offset, int bytes, auto value) {
+    PutLe(b, offset, static_cast<uint64_t>(value), bytes);
+  });
   b.resize(packetSize, 0);
   return b;
+}
+
+bool ReadDirectHeader(const Bytes& packet, StreamHeaderFields* out) {
+  if (packet.size() < 53) return false;
+  out->streamType = TextAt(packet, 1, 8);
+  out->subtype = TextAt(packet, 9, 4);
+  ForEachNumber(*out, [&packet](size_t offset, int bytes, auto& value) {
+    value = static_cast<std::remove_reference_t<decltype(value)>>(GetLe(packet, offset, bytes));
+  });
+  return true;
 }
 
 Bytes DirectVideoHeader(const std::string& fourcc, int64_t timeUnit, int32_t width, int32_t height,

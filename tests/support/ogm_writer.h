@@ -42,6 +42,9 @@ struct StreamHeaderFields {
 // what ogmmerge writes; smaller values cut the record short).
 Bytes DirectHeader(const StreamHeaderFields& fields, size_t packetSize = 57,
                    uint8_t typeByte = 0x01);
+// The fields of a direct header (of any type byte); false when the packet
+// is shorter than its fields.
+bool ReadDirectHeader(const Bytes& packet, StreamHeaderFields* out);
 Bytes DirectVideoHeader(const std::string& fourcc, int64_t timeUnit, int32_t width, int32_t height,
                         size_t packetSize = 57);
 // formatTagHex: four lowercase hex digits, e.g. "0055" (MP3), "2000" (AC-3).

@@ -71,10 +71,12 @@ TEST_F(PeerOgm, OgmmergeKeepsFramesAndMp3BytesAndFfprobeReadsIt) {
   const auto video = ReadPackets(file, 0);
   ASSERT_EQ(video.size(), 102u);
   // The header is the direct form our writer makes, but for the buffer size.
+  StreamHeaderFields peer;
+  ASSERT_TRUE(ReadDirectHeader(video[0].data, &peer));
   StreamHeaderFields h;
   h.width = 160;
   h.height = 120;
-  h.bufferSize = static_cast<int32_t>(GetLe(video[0].data, 37, 4));
+  h.bufferSize = peer.bufferSize;
   EXPECT_EQ(video[0].data, DirectHeader(h));
 
   // Frames go in without length bytes, a keyframe flag on every 50th.
@@ -111,8 +113,10 @@ TEST_F(PeerOgm, Ac3GoesInWithFormatTag2000) {
   ASSERT_FALSE(ogm.empty());
   const auto audio = ReadPackets(ReadBytes(ogm), 1);
   ASSERT_GT(audio.size(), 3u);
-  EXPECT_EQ(std::string(audio[0].data.begin() + 9, audio[0].data.begin() + 13), "2000");
-  EXPECT_EQ(GetLe(audio[0].data, 25, 8), 48000u);
+  StreamHeaderFields h;
+  ASSERT_TRUE(ReadDirectHeader(audio[0].data, &h));
+  EXPECT_EQ(h.subtype, "2000");
+  EXPECT_EQ(h.samplesPerUnit, 48000);
   EXPECT_EQ(audio[2].data[0], 0x88);
   EXPECT_EQ(GetLe(audio[2].data, 1, 2), 1536u);
   EXPECT_EQ(Probe(ogm).at(1).codecName, "ac3");
