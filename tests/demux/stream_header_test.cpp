@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
+#include "golden_headers.h"
 #include "input/result.h"
-#include "ogm_writer.h"
 
 using ogmtest::Bytes;
+namespace golden = ogmtest::golden;
 
 namespace {
 
@@ -28,11 +31,38 @@ Parsed Parse(const Bytes& packet) {
   return {r, out};
 }
 
-Bytes WithMagic(uint8_t type, size_t size) {
-  Bytes p(size, 0);
-  p[0] = type;
-  std::memcpy(p.data() + 1, kLegacyMagic, kLegacyMagicLength);
-  return p;
+// The packet with another type byte.
+Bytes WithType(Bytes packet, uint8_t type) {
+  packet[0] = type;
+  return packet;
+}
+
+// The first n bytes of the packet.
+Bytes Cut(const Bytes& packet, size_t n) { return Bytes(packet.begin(), packet.begin() + n); }
+
+// A zero-padded text field up to its first zero.
+std::string Text(const char* field, size_t n) {
+  return std::string(field, std::find(field, field + n, '\0'));
+}
+
+// The record holds the values the packet was written from.
+void ExpectRecord(const StreamHeader& h, const ogmtest::StreamHeaderFields& f) {
+  EXPECT_EQ(Text(h.streamType, 8), f.streamType);
+  EXPECT_EQ(Text(h.subtype, 4), f.subtype);
+  EXPECT_EQ(h.size, f.size);
+  EXPECT_EQ(h.timeUnit, f.timeUnit);
+  EXPECT_EQ(h.samplesPerUnit, f.samplesPerUnit);
+  EXPECT_EQ(h.defaultLength, f.defaultLength);
+  EXPECT_EQ(h.bufferSize, f.bufferSize);
+  EXPECT_EQ(h.bitsPerSample, f.bitsPerSample);
+  if (f.streamType == "audio") {
+    EXPECT_EQ(h.channels, f.channels);
+    EXPECT_EQ(h.blockAlign, f.blockAlign);
+    EXPECT_EQ(h.avgBytesPerSecond, f.avgBytesPerSecond);
+  } else {
+    EXPECT_EQ(h.width, f.width);
+    EXPECT_EQ(h.height, f.height);
+  }
 }
 
 TEST(StreamHeaderTest, ClassifiesFirstPackets) {
@@ -43,15 +73,16 @@ TEST(StreamHeaderTest, ClassifiesFirstPackets) {
     bool outputNull;  // else untouched (when result != 0) or a record
     bool untouched;
   } cases[] = {
-      {"even type byte", Bytes{0x00, 'v', 'i', 'd', 'e', 'o'}, DECAPS_ERR_NOT_HEADER, false, true},
+      {"even type byte", WithType(golden::kDirectVideo, 0x00), DECAPS_ERR_NOT_HEADER, false, true},
       {"type 2", Bytes{0x02, 'a'}, DECAPS_ERR_NOT_HEADER, false, true},
       {"vorbis id", Bytes{0x01, 'v', 'o', 'r', 'b', 'i', 's', 0, 0}, DECAPS_ERR_UNSUPPORTED_STREAM,
        true, false},
       {"comment packet", Bytes{0x03, 'v', 'o', 'r', 'b', 'i', 's'}, DECAPS_ERR_UNSUPPORTED_STREAM,
        true, false},
       {"type 5 without magic", Bytes{0x05, 'x', 'y'}, 0, false, true},
-      {"type 3 with legacy magic", WithMagic(0x03, 184), DECAPS_ERR_NOT_HEADER, false, true},
-      {"type 7", Bytes{0x07, 'v', 'i', 'd', 'e', 'o'}, DECAPS_ERR_UNSUPPORTED_STREAM, true, false},
+      {"type 3 with legacy magic", WithType(golden::kLegacyVideo, 0x03), DECAPS_ERR_NOT_HEADER,
+       false, true},
+      {"type 7", WithType(golden::kDirectVideo, 0x07), DECAPS_ERR_UNSUPPORTED_STREAM, true, false},
       {"empty packet", Bytes{}, DECAPS_ERR_UNSUPPORTED_STREAM, true, false},
   };
   for (const Case& c : cases) {
@@ -67,105 +98,86 @@ TEST(StreamHeaderTest, ClassifiesFirstPackets) {
   }
 }
 
-TEST(StreamHeaderTest, AcceptsDirectForms) {
-  ogmtest::StreamHeaderFields video;
-  video.timeUnit = 400000;
-  video.width = 640;
-  video.height = 480;
-  Bytes packet = ogmtest::DirectHeader(video, 101);
-  packet[0] = 0x09;  // only the low three bits decide
-  for (size_t i = 57; i < 101; ++i) packet[i] = static_cast<uint8_t>(i);
-  Parsed v = Parse(packet);
-  ASSERT_EQ(v.result, 0);
-  ASSERT_NE(v.header, nullptr);
-  EXPECT_TRUE(IsVideoHeader(*v.header));
-  EXPECT_EQ(std::memcmp(v.header->subtype, "XVID", 4), 0);
-  EXPECT_EQ(v.header->timeUnit, 400000);
-  EXPECT_EQ(v.header->samplesPerUnit, 1);
-  EXPECT_EQ(v.header->width, 640);
-  EXPECT_EQ(v.header->height, 480);
-  // The 44 bytes after the record are kept.
-  ASSERT_EQ(v.header->extraSize, 44);
-  EXPECT_EQ(v.header->extra[0], 57);
-  EXPECT_EQ(v.header->extra[43], 100);
+// Every form, as written out byte by byte in golden_headers.h.
+TEST(StreamHeaderTest, ReadsEveryForm) {
+  struct Case {
+    const char* name;
+    const Bytes& packet;
+    ogmtest::StreamHeaderFields fields;
+    bool video;
+  } cases[] = {
+      {"direct video", golden::kDirectVideo, golden::DirectVideoFields(), true},
+      {"direct audio", golden::kDirectAudio, golden::DirectAudioFields(), false},
+      {"direct text", golden::kDirectText, golden::DirectTextFields(), false},
+      {"legacy video", golden::kLegacyVideo, golden::LegacyVideoFields(), true},
+      {"legacy audio", golden::kLegacyAudio, golden::LegacyAudioFields(), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Parsed p = Parse(c.packet);
+    ASSERT_EQ(p.result, 0);
+    ASSERT_NE(p.header, nullptr);
+    ExpectRecord(*p.header, c.fields);
+    EXPECT_EQ(IsVideoHeader(*p.header), c.video);
+  }
+  // The legacy audio format's extra bytes are kept; a direct header of 57
+  // bytes has none.
+  Parsed a = Parse(golden::kLegacyAudio);
+  ASSERT_EQ(a.header->extraSize, 2);
+  EXPECT_EQ(Bytes(a.header->extra, a.header->extra + 2), golden::kLegacyAudioExtra);
+  Parsed v = Parse(golden::kDirectVideo);
+  EXPECT_EQ(v.header->extraSize, 0);
+}
 
-  Parsed a = Parse(ogmtest::DirectAudioHeader("0055", 44100, 2, 16000, 1152));
-  ASSERT_EQ(a.result, 0);
-  EXPECT_FALSE(IsVideoHeader(*a.header));
-  EXPECT_EQ(a.header->channels, 2);
-  EXPECT_EQ(a.header->blockAlign, 1152);
-  EXPECT_EQ(a.header->avgBytesPerSecond, 16000);
-  EXPECT_EQ(a.header->samplesPerUnit, 44100);
+TEST(StreamHeaderTest, AcceptsDirectVariants) {
+  // Only the low three bits of the type byte decide.
+  Parsed typed = Parse(WithType(golden::kDirectVideo, 0x09));
+  ASSERT_EQ(typed.result, 0);
+  ExpectRecord(*typed.header, golden::DirectVideoFields());
 
-  Parsed t = Parse(ogmtest::DirectTextHeader());
-  EXPECT_EQ(t.result, 0);
-  ASSERT_NE(t.header, nullptr);
-  EXPECT_EQ(std::memcmp(t.header->streamType, "text", 5), 0);
+  // The 44 bytes after the record are kept, and no more.
+  Bytes longer = golden::kDirectVideo;
+  for (size_t i = 57; i < 110; ++i) longer.push_back(static_cast<uint8_t>(i));
+  Parsed l = Parse(longer);
+  ASSERT_EQ(l.result, 0);
+  ASSERT_EQ(l.header->extraSize, 44);
+  EXPECT_EQ(l.header->extra[0], 57);
+  EXPECT_EQ(l.header->extra[43], 100);
 
   // A kind that merely begins with "video" passes the parser, but is not
   // video.
-  ogmtest::StreamHeaderFields odd = video;
-  odd.streamType = "videoXY";
-  Parsed o = Parse(ogmtest::DirectHeader(odd));
+  Bytes odd = golden::kDirectVideo;
+  odd[6] = 'X';
+  Parsed o = Parse(odd);
   ASSERT_EQ(o.result, 0);
   EXPECT_FALSE(IsVideoHeader(*o.header));
 }
 
 TEST(StreamHeaderTest, RejectsDirectHeaderShorterThanItsFields) {
-  ogmtest::StreamHeaderFields video;
   for (size_t size : {6, 20, 52}) {
     SCOPED_TRACE(size);
-    Parsed p = Parse(ogmtest::DirectHeader(video, size));
+    Parsed p = Parse(Cut(golden::kDirectVideo, size));
     EXPECT_EQ(p.result, DECAPS_ERR_UNSUPPORTED_STREAM);
     EXPECT_EQ(p.header, nullptr);
   }
   // All fields present (the pad bytes after them may be missing).
-  Parsed p = Parse(ogmtest::DirectHeader(video, 53));
-  EXPECT_EQ(p.result, 0);
-  EXPECT_EQ(p.header->height, 240);
+  Parsed p = Parse(Cut(golden::kDirectVideo, 53));
+  ASSERT_EQ(p.result, 0);
+  ExpectRecord(*p.header, golden::DirectVideoFields());
   EXPECT_EQ(p.header->extraSize, 0);
 }
 
-TEST(StreamHeaderTest, BuildsLegacyRecords) {
-  const Bytes extra = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-  Parsed a = Parse(ogmtest::LegacyAudioHeader(0x0055, 2, 44100, 16000, 1, 0, extra));
-  ASSERT_EQ(a.result, 0);
-  EXPECT_EQ(a.header->size, 68);
-  EXPECT_EQ(std::memcmp(a.header->subtype, "0055", 4), 0);
-  EXPECT_EQ(a.header->timeUnit, 10000000);
-  EXPECT_EQ(a.header->samplesPerUnit, 44100);
-  EXPECT_EQ(a.header->defaultLength, 1);
-  EXPECT_EQ(a.header->channels, 2);
-  ASSERT_EQ(a.header->extraSize, 12);
-  EXPECT_EQ(std::memcmp(a.header->extra, extra.data(), 12), 0);
-
-  Parsed wide = Parse(ogmtest::LegacyAudioHeader(0xFFFE, 6, 48000, 1, 1, 16));
-  ASSERT_EQ(wide.result, 0);
-  EXPECT_EQ(std::memcmp(wide.header->subtype, "fffe", 4), 0);
-  EXPECT_EQ(wide.header->size, 56);
-
-  Parsed v = Parse(ogmtest::LegacyVideoHeader("DX50", 400000, 720, 576));
-  ASSERT_EQ(v.result, 0);
-  EXPECT_TRUE(IsVideoHeader(*v.header));
-  EXPECT_EQ(std::memcmp(v.header->subtype, "DX50", 4), 0);
-  EXPECT_EQ(v.header->timeUnit, 400000);
-  EXPECT_EQ(v.header->samplesPerUnit, 1);
-  EXPECT_EQ(v.header->defaultLength, 1);
-  EXPECT_EQ(v.header->size, 56);
-  EXPECT_EQ(v.header->width, 720);
-  EXPECT_EQ(v.header->height, 576);
-}
-
 TEST(StreamHeaderTest, RejectsShortOrUnknownLegacy) {
-  Bytes video = ogmtest::LegacyVideoHeader("XVID", 400000, 320, 240);
-  Bytes unknown = video;
-  unknown[96] ^= 0xFF;
-  Bytes shortVideo(video.begin(), video.end() - 1);
-  Bytes audio = ogmtest::LegacyAudioHeader(0x55, 2, 44100, 16000, 1, 0, Bytes(20, 7));
-  Bytes shortExtra(audio.begin(), audio.end() - 5);  // extra size says 20, 15 present
-  Bytes cutFixed(audio.begin(), audio.begin() + 130);
-  for (const Bytes* packet : {&unknown, &shortVideo, &shortExtra, &cutFixed}) {
-    Parsed p = Parse(*packet);
+  Bytes unknown = golden::kLegacyVideo;
+  unknown[96] ^= 0xFF;  // the format word
+  const Bytes packets[] = {
+      unknown,
+      Cut(golden::kLegacyVideo, 183),
+      Cut(golden::kLegacyAudio, 143),  // extra size says 2, 1 present
+      Cut(golden::kLegacyAudio, 130),
+  };
+  for (const Bytes& packet : packets) {
+    Parsed p = Parse(packet);
     EXPECT_EQ(p.result, DECAPS_ERR_UNSUPPORTED_STREAM);
     EXPECT_EQ(p.header, nullptr);
   }

@@ -100,10 +100,10 @@ bool LoadRawLayout(PeerFile& p, const Bytes& ogm) {
   p.raw.bytes = ogmtest::ReadBytes(p.audioSource);
   const auto packets = ogmtest::ReadPackets(ogm, 1);
   if (packets.size() < 3) return false;
-  const Bytes& header = packets[0].data;
-  if (header.size() < 57) return false;
-  p.raw.rate = static_cast<int>(ogmtest::GetLe(header, 1 + 8 + 4 + 4 + 8, 8));  // samples per unit
-  p.avgBytesPerSecond = static_cast<int32_t>(ogmtest::GetLe(header, 49, 4));
+  ogmtest::StreamHeaderFields header;
+  if (!ogmtest::ReadDirectHeader(packets[0].data, &header)) return false;
+  p.raw.rate = static_cast<int>(header.samplesPerUnit);
+  p.avgBytesPerSecond = header.avgBytesPerSecond;
   Bytes joined;
   int64_t sample = 0;
   for (size_t i = 2; i < packets.size(); ++i) {

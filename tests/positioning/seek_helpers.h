@@ -25,10 +25,4 @@ inline void ExpectKeyframeThenOrder(const ogmtest::SimpleOgmOptions& o, int foll
   }
 }
 
-// Remaining audio bytes from currentFrame, as the seeks report them.
-inline int32_t ExpectedRemaining(const StreamInfo& info, double bytesPerSecond) {
-  const double seconds = (info.frameCount - info.currentFrame) / info.framesPerSecond;
-  return static_cast<int32_t>(seconds * bytesPerSecond);
-}
-
 #endif

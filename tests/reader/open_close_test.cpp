@@ -122,10 +122,9 @@ TEST_F(ReaderTest, FailedOpensReleaseEverything) {
       {"video without a frame duration", ogmtest::MakeSimpleOgm(badVideo).bytes, {}},
       {"no video stream (it is marked as text)",
        ogmtest::Remux(ogmtest::MakeSimpleOgm(Raw(10)).bytes,
-                      {{},
-                       [](int32_t serial, int64_t index, ogmtest::Bytes& packet) {
-                         if (serial == 0 && index == 0) std::memcpy(&packet[1], "text\0", 5);
-                       }}),
+                      [](int32_t serial, int64_t index, ogmtest::Bytes& packet) {
+                        if (serial == 0 && index == 0) std::memcpy(&packet[1], "text\0", 5);
+                      }),
        {}},
   };
   for (const Case& c : cases) {

@@ -56,19 +56,17 @@ MemoryInputCounters MemoryInputStats() {
   return s.counters;
 }
 
-int32_t MemoryInputOpen(const char16_t* name, int32_t a, int32_t b, int32_t c, int32_t d) {
+int32_t MemoryInputOpen(const char16_t* /*name*/, int32_t a, int32_t b, int32_t c, int32_t d) {
   State& s = S();
   std::lock_guard<std::mutex> lock(s.mutex);
   MemoryInputCounters& k = s.counters;
   ++k.opens;
-  k.lastOpenName = name ? std::u16string(name) : std::u16string();
   k.lastOpenArgs[0] = a;
   k.lastOpenArgs[1] = b;
   k.lastOpenArgs[2] = c;
   k.lastOpenArgs[3] = d;
   if (!s.config.openSucceeds) return 0;
-  const int32_t length =
-      s.config.reportedLength >= 0 ? s.config.reportedLength : static_cast<int32_t>(s.data.size());
+  const auto length = static_cast<int32_t>(s.data.size());
   if (length <= 0) return 0;
   k.open = true;
   k.position = 0;
@@ -88,8 +86,6 @@ int32_t MemoryInputRead(void* buffer, int32_t count) {
     });
   }
   if (!k.open) {
-    ++k.readsWhileClosed;
-    ++k.zeroReads;
     return 0;
   }
   int64_t end = static_cast<int64_t>(s.data.size());
@@ -102,7 +98,6 @@ int32_t MemoryInputRead(void* buffer, int32_t count) {
   if (n > 0) std::memcpy(buffer, s.data.data() + k.position, static_cast<size_t>(n));
   k.position += n;
   k.bytesRead += n;
-  if (n == 0) ++k.zeroReads;
   return static_cast<int32_t>(n);
 }
 
@@ -115,7 +110,6 @@ int32_t MemoryInputSeek(int32_t offset, int32_t origin) {
   ++k.seeks;
   k.lastSeekOffset = offset;
   if (static_cast<size_t>(offset) > s.data.size() || !s.config.seekable) {
-    ++k.refusedSeeks;
     return 0;
   }
   k.position = offset;

@@ -10,7 +10,6 @@
 #define OGMDECAPS_TESTS_SUPPORT_MEMORY_INPUT_H
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "input/input_source.h"
@@ -22,10 +21,9 @@ struct MemoryInputConfig {
   int64_t endAtOffset =
       -1;  // >= 0: reads return 0 from this offset on (open still reports the full length)
   int64_t endAfterBytesRead =
-      -1;                       // >= 0: reads return 0 once this many bytes were delivered in total
-  bool openSucceeds = true;     // false: open returns 0
-  int32_t reportedLength = -1;  // >= 0: open returns this instead of the data size
-  bool seekable = true;         // false: every seek is refused (a server without ranges)
+      -1;                    // >= 0: reads return 0 once this many bytes were delivered in total
+  bool openSucceeds = true;  // false: open returns 0
+  bool seekable = true;      // false: every seek is refused (a server without ranges)
   int32_t readBlockMs =
       0;  // > 0: each read first waits this long, and returns 0 at once when closed meanwhile
   bool closeInterrupts = true;  // false: a close does not end the wait (a new config does)
@@ -34,16 +32,12 @@ struct MemoryInputConfig {
 struct MemoryInputCounters {
   int64_t bytesRead = 0;
   int64_t reads = 0;
-  int64_t zeroReads = 0;  // reads that returned 0
-  int64_t readsWhileClosed = 0;
   int64_t seeks = 0;
-  int64_t refusedSeeks = 0;  // offset past the end
   int64_t opens = 0;
   int64_t closes = 0;
   int64_t lastSeekOffset = -1;
   int64_t position = 0;  // current read position
   bool open = false;
-  std::u16string lastOpenName;
   int32_t lastOpenArgs[4] = {0, 0, 0, 0};
 };
 

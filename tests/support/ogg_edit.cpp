@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <memory>
-#include <set>
 #include <stdexcept>
 
 namespace ogmtest {
@@ -177,12 +176,6 @@ Bytes Truncate(const Bytes& file, size_t size) {
   return Bytes(file.begin(), file.begin() + std::min(size, file.size()));
 }
 
-Bytes InsertBytes(const Bytes& file, size_t offset, const Bytes& bytes) {
-  Bytes out(file);
-  out.insert(out.begin() + std::min(offset, out.size()), bytes.begin(), bytes.end());
-  return out;
-}
-
 Bytes InsertForeignPage(const Bytes& file, size_t pageIndex, int32_t serial, bool bos,
                         size_t payloadSize) {
   const auto pages = ListPages(file);
@@ -201,7 +194,10 @@ Bytes InsertForeignPage(const Bytes& file, size_t pageIndex, int32_t serial, boo
                 "foreign",
                 7);
   fields.packets.push_back(payload);
-  return InsertBytes(file, offset, BuildPage(fields));
+  const Bytes page = BuildPage(fields);
+  Bytes out(file);
+  out.insert(out.begin() + std::min(offset, out.size()), page.begin(), page.end());
+  return out;
 }
 
 Bytes CorruptPageCrc(const Bytes& file, size_t pageIndex) {
@@ -236,7 +232,7 @@ Bytes SwapPages(const Bytes& file, size_t a, size_t b) {
   return out;
 }
 
-Bytes Remux(const Bytes& file, const RemuxEdit& edit) {
+Bytes Remux(const Bytes& file, const PacketEdit& editPacket) {
   struct Out {
     Out(int32_t serial) { ogg_stream_init(&os, serial); }
     ~Out() { ogg_stream_clear(&os); }
@@ -257,17 +253,14 @@ Bytes Remux(const Bytes& file, const RemuxEdit& edit) {
     auto& s = in[serial];
     if (!s) s = std::make_unique<StreamReader>(serial);
     auto& o = outs[serial];
-    if (!o) {
-      auto it = edit.serialMap.find(serial);
-      o = std::make_unique<Out>(it == edit.serialMap.end() ? serial : it->second);
-    }
+    if (!o) o = std::make_unique<Out>(serial);
     ogg_stream_pagein(&s->os, &og);
     ogg_packet op;
     int r;
     while ((r = ogg_stream_packetout(&s->os, &op)) != 0) {
       if (r < 0) continue;
       Bytes data(op.packet, op.packet + op.bytes);
-      if (edit.editPacket) edit.editPacket(serial, s->count, data);
+      if (editPacket) editPacket(serial, s->count, data);
       ++s->count;
       static const unsigned char kEmpty = 0;
       op.packet = data.empty() ? const_cast<unsigned char*>(&kEmpty) : data.data();
@@ -279,42 +272,6 @@ Bytes Remux(const Bytes& file, const RemuxEdit& edit) {
   });
   for (auto& [serial, o] : outs) emit(o->os);
   return result;
-}
-
-Bytes NormalizeSerials(const Bytes& ogm) {
-  int32_t video = -1, audio = -1;
-  for (const PageInfo& p : ListPages(ogm)) {
-    if (!(p.flags & 2)) continue;
-    const size_t body = p.offset + 27 + ogm[p.offset + 26];
-    auto at = [&](size_t off, const char* text) {
-      const size_t n = std::strlen(text);
-      return body + off + n <= ogm.size() && std::memcmp(&ogm[body + off], text, n) == 0;
-    };
-    const bool isVideo =
-        at(1, "video") || (at(1, "Direct Show") && GetLe(ogm, body + 96, 4) == 0x05589F80);
-    const bool isAudio = at(1, "audio") || at(1, "vorbis") ||
-                         (at(1, "Direct Show") && GetLe(ogm, body + 96, 4) == 0x05589F81);
-    if (isVideo && video < 0) video = p.serial;
-    if (isAudio && audio < 0) audio = p.serial;
-  }
-  // Swaps: whichever stream holds the wanted number takes the old one.
-  std::set<int32_t> serials;
-  for (const PageInfo& p : ListPages(ogm)) serials.insert(p.serial);
-  RemuxEdit edit;
-  auto now = [&edit](int32_t s) {
-    auto it = edit.serialMap.find(s);
-    return it == edit.serialMap.end() ? s : it->second;
-  };
-  auto moveTo = [&](int32_t stream, int32_t target) {
-    if (stream < 0 || now(stream) == target) return;
-    const int32_t old = now(stream);
-    for (int32_t s : serials)
-      if (now(s) == target) edit.serialMap[s] = old;
-    edit.serialMap[stream] = target;
-  };
-  moveTo(video, 0);
-  moveTo(audio, 1);
-  return Remux(ogm, edit);
 }
 
 bool ParseCommentPacket(const Bytes& p, std::string* vendor, std::vector<std::string>* comments) {
@@ -343,8 +300,7 @@ bool ParseCommentPacket(const Bytes& p, std::string* vendor, std::vector<std::st
 }
 
 Bytes SetChapters(const Bytes& file, const std::vector<Chapter>& chapters, int32_t serial) {
-  RemuxEdit edit;
-  edit.editPacket = [&](int32_t s, int64_t index, Bytes& packet) {
+  return Remux(file, [&](int32_t s, int64_t index, Bytes& packet) {
     if (s != serial || index != 1) return;
     std::string vendor;
     std::vector<std::string> comments;
@@ -354,8 +310,7 @@ Bytes SetChapters(const Bytes& file, const std::vector<Chapter>& chapters, int32
       if (c.compare(0, 7, "CHAPTER") != 0) kept.push_back(c);
     for (const auto& c : ChapterComments(chapters)) kept.push_back(c);
     packet = CommentPacket(vendor, kept, packet.empty() ? 0x03 : packet[0]);
-  };
-  return Remux(file, edit);
+  });
 }
 
 }  // namespace ogmtest

@@ -1,6 +1,5 @@
 // Reading Ogg files back (pages and packets, through libogg) and editing
-// them: damage for robustness tests, re-paging with replaced packets or new
-// serial numbers.
+// them: damage for robustness tests, re-paging with replaced packets.
 #ifndef OGMDECAPS_TESTS_SUPPORT_OGG_EDIT_H
 #define OGMDECAPS_TESTS_SUPPORT_OGG_EDIT_H
 
@@ -67,7 +66,6 @@ bool LoadVorbisOgg(const Bytes& file, VorbisPages* out);
 Bytes PrependJunk(const Bytes& file, size_t count, uint8_t seed = 0x5a);
 Bytes DropPage(const Bytes& file, size_t pageIndex);
 Bytes Truncate(const Bytes& file, size_t size);
-Bytes InsertBytes(const Bytes& file, size_t offset, const Bytes& bytes);
 // Inserts a page of another logical stream (BOS when bos) before page
 // pageIndex (ListPages index; past the end appends).
 Bytes InsertForeignPage(const Bytes& file, size_t pageIndex, int32_t serial, bool bos,
@@ -82,18 +80,9 @@ Bytes SwapPages(const Bytes& file, size_t a, size_t b);
 // becomes a flush point, the granule of the last packet completed on a
 // source page is kept, so the page layout stays the same except that a
 // packet spanning pages is written where it completes. Packets can be
-// replaced (editPacket) and serials renumbered (serialMap); pages of serials
-// absent from serialMap keep theirs.
-struct RemuxEdit {
-  std::map<int32_t, int32_t> serialMap;
-  std::function<void(int32_t serial, int64_t index, Bytes& packet)> editPacket;
-};
-Bytes Remux(const Bytes& file, const RemuxEdit& edit);
-
-// Puts a peer OGM's video at serial 0 and its first audio stream at serial
-// 1 (streams displaced from 0/1 take the numbers given up), by the kind named in each header
-// packet. Needed when a peer tool numbered them otherwise; the page order stays.
-Bytes NormalizeSerials(const Bytes& ogm);
+// replaced in place by editPacket.
+using PacketEdit = std::function<void(int32_t serial, int64_t index, Bytes& packet)>;
+Bytes Remux(const Bytes& file, const PacketEdit& editPacket = {});
 
 // Rewrites the comment packet (second packet) of the given serial: its
 // vendor and non-chapter comments stay, the chapters replace any CHAPTERxx.

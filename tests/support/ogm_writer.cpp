@@ -7,8 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-
-#include "ogg_edit.h"
+#include <type_traits>
 
 namespace ogmtest {
 
@@ -42,30 +41,53 @@ Bytes LegacyBase(size_t size, int32_t bufferSize, uint32_t formatId) {
   return b;
 }
 
+// Calls field(packet offset, bytes, value) for each number of a direct
+// header; audio and video read bytes 45..52 differently.
+template <class Fields, class F>
+void ForEachNumber(Fields& f, F&& field) {
+  field(13, 4, f.size);
+  field(17, 8, f.timeUnit);
+  field(25, 8, f.samplesPerUnit);
+  field(33, 4, f.defaultLength);
+  field(37, 4, f.bufferSize);
+  field(41, 2, f.bitsPerSample);
+  if (f.streamType == "audio") {
+    field(45, 2, f.channels);
+    field(47, 2, f.blockAlign);
+    field(49, 4, f.avgBytesPerSecond);
+  } else {
+    field(45, 4, f.width);
+    field(49, 4, f.height);
+  }
+}
+
+std::string TextAt(const Bytes& b, size_t offset, size_t width) {
+  std::string s(b.begin() + offset, b.begin() + offset + width);
+  return s.substr(0, s.find('\0'));
+}
+
 }  // namespace
 
 Bytes DirectHeader(const StreamHeaderFields& f, size_t packetSize, uint8_t typeByte) {
   Bytes b(57, 0);
   b[0] = typeByte;
-  const size_t o = 1;
-  PutText(b, o + 0, f.streamType, 8);
-  PutText(b, o + 8, f.subtype, 4);
-  PutLe(b, o + 12, static_cast<uint32_t>(f.size), 4);
-  PutLe(b, o + 16, static_cast<uint64_t>(f.timeUnit), 8);
-  PutLe(b, o + 24, static_cast<uint64_t>(f.samplesPerUnit), 8);
-  PutLe(b, o + 32, static_cast<uint32_t>(f.defaultLength), 4);
-  PutLe(b, o + 36, static_cast<uint32_t>(f.bufferSize), 4);
-  PutLe(b, o + 40, static_cast<uint16_t>(f.bitsPerSample), 2);
-  if (f.streamType == "audio") {
-    PutLe(b, o + 44, static_cast<uint16_t>(f.channels), 2);
-    PutLe(b, o + 46, static_cast<uint16_t>(f.blockAlign), 2);
-    PutLe(b, o + 48, static_cast<uint32_t>(f.avgBytesPerSecond), 4);
-  } else {
-    PutLe(b, o + 44, static_cast<uint32_t>(f.width), 4);
-    PutLe(b, o + 48, static_cast<uint32_t>(f.height), 4);
-  }
+  PutText(b, 1, f.streamType, 8);
+  PutText(b, 9, f.subtype, 4);
+  ForEachNumber(f, [&b](size_t offset, int bytes, auto value) {
+    PutLe(b, offset, static_cast<uint64_t>(value), bytes);
+  });
   b.resize(packetSize, 0);
   return b;
+}
+
+bool ReadDirectHeader(const Bytes& packet, StreamHeaderFields* out) {
+  if (packet.size() < 53) return false;
+  out->streamType = TextAt(packet, 1, 8);
+  out->subtype = TextAt(packet, 9, 4);
+  ForEachNumber(*out, [&packet](size_t offset, int bytes, auto& value) {
+    value = static_cast<std::remove_reference_t<decltype(value)>>(GetLe(packet, offset, bytes));
+  });
+  return true;
 }
 
 Bytes DirectVideoHeader(const std::string& fourcc, int64_t timeUnit, int32_t width, int32_t height,
@@ -144,6 +166,8 @@ Bytes CommentPacket(const std::string& vendor, const std::vector<std::string>& c
   return b;
 }
 
+namespace {
+
 std::string ChapterTime(int64_t ms) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld",
@@ -151,6 +175,8 @@ std::string ChapterTime(int64_t ms) {
                 static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
   return buf;
 }
+
+}  // namespace
 
 std::vector<std::string> ChapterComments(const std::vector<Chapter>& chapters) {
   std::vector<std::string> out;
@@ -187,8 +213,6 @@ struct OgmWriter::Stream {
   explicit Stream(int32_t serial) { ogg_stream_init(&os, serial); }
   ~Stream() { ogg_stream_clear(&os); }
   ogg_stream_state os;
-  bool pagePerPacket = false;
-  long fill = 0;  // 0: libogg's default
 };
 
 OgmWriter::OgmWriter() = default;
@@ -199,20 +223,10 @@ int OgmWriter::AddStream(int32_t serial) {
   return static_cast<int>(streams_.size()) - 1;
 }
 
-void OgmWriter::SetPagePerPacket(int stream, bool on) { streams_.at(stream)->pagePerPacket = on; }
-void OgmWriter::SetPageFill(int stream, long bytes) { streams_.at(stream)->fill = bytes; }
-
 void OgmWriter::Drain(Stream& s, bool flush) {
   ogg_page og;
   for (;;) {
-    int got;
-    if (flush)
-      got = ogg_stream_flush(&s.os, &og);
-    else if (s.fill > 0)
-      got = ogg_stream_pageout_fill(&s.os, &og, static_cast<int>(s.fill));
-    else
-      got = ogg_stream_pageout(&s.os, &og);
-    if (!got) break;
+    if (!(flush ? ogg_stream_flush(&s.os, &og) : ogg_stream_pageout(&s.os, &og))) break;
     out_.insert(out_.end(), og.header, og.header + og.header_len);
     out_.insert(out_.end(), og.body, og.body + og.body_len);
     ++pages_;
@@ -231,13 +245,7 @@ void OgmWriter::Packet(int stream, const Bytes& data, int64_t granule, unsigned 
   static const unsigned char kEmpty = 0;
   if (data.empty()) op.packet = const_cast<unsigned char*>(&kEmpty);
   if (ogg_stream_packetin(&s.os, &op) != 0) throw std::runtime_error("ogg_stream_packetin failed");
-  Drain(s, (flags & (kFlushPage | kEndOfStream)) || s.pagePerPacket);
-}
-
-void OgmWriter::Flush(int stream) { Drain(*streams_.at(stream), true); }
-
-void OgmWriter::FlushAll() {
-  for (auto& s : streams_) Drain(*s, true);
+  Drain(s, (flags & (kFlushPage | kEndOfStream)) != 0);
 }
 
 void OgmWriter::RawBytes(const Bytes& bytes) {
@@ -245,28 +253,8 @@ void OgmWriter::RawBytes(const Bytes& bytes) {
 }
 
 const Bytes& OgmWriter::Finish() {
-  FlushAll();
+  for (auto& s : streams_) Drain(*s, true);
   return out_;
-}
-
-bool OgmWriter::WriteFile(const std::string& path) { return WriteBytes(path, Finish()); }
-
-bool OgmWriter::AddVorbisFromOgg(int stream, const std::string& path) {
-  VorbisPages v;
-  if (!LoadVorbisOgg(ReadBytes(path), &v)) return false;
-  Packet(stream, v.headers[0], 0, kFlushPage);
-  Packet(stream, v.headers[1], 0, kAutoPage);
-  Packet(stream, v.headers[2], 0, kFlushPage);
-  for (size_t i = 0; i < v.pages.size(); ++i) {
-    const auto& page = v.pages[i];
-    for (size_t k = 0; k < page.packets.size(); ++k) {
-      const bool last = k + 1 == page.packets.size();
-      unsigned flags = last ? kFlushPage : kAutoPage;
-      if (last && i + 1 == v.pages.size()) flags |= kEndOfStream;
-      Packet(stream, page.packets[k], last ? page.granule : -1, flags);
-    }
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------------------

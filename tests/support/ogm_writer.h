@@ -42,6 +42,9 @@ struct StreamHeaderFields {
 // what ogmmerge writes; smaller values cut the record short).
 Bytes DirectHeader(const StreamHeaderFields& fields, size_t packetSize = 57,
                    uint8_t typeByte = 0x01);
+// The fields of a direct header (of any type byte); false when the packet
+// is shorter than its fields.
+bool ReadDirectHeader(const Bytes& packet, StreamHeaderFields* out);
 Bytes DirectVideoHeader(const std::string& fourcc, int64_t timeUnit, int32_t width, int32_t height,
                         size_t packetSize = 57);
 // formatTagHex: four lowercase hex digits, e.g. "0055" (MP3), "2000" (AC-3).
@@ -66,10 +69,9 @@ struct Chapter {
   int64_t startMs = 0;
   std::string name;
 };
-// "CHAPTER01=00:01:02.500", "CHAPTER01NAME=Intro", ... in order.
+// "CHAPTER01=00:01:02.500", "CHAPTER01NAME=Intro", ... in order (times
+// as HH:MM:SS.mmm).
 std::vector<std::string> ChapterComments(const std::vector<Chapter>& chapters);
-// "HH:MM:SS.mmm"
-std::string ChapterTime(int64_t ms);
 
 // Header byte of a data packet: bit 3 keyframe, n (0..7) spread over bits
 // 6, 7 and 1.
@@ -104,32 +106,17 @@ class OgmWriter {
 
   // Returns the stream index used by the other calls.
   int AddStream(int32_t serial);
-  // Every packet of the stream ends its page.
-  void SetPagePerPacket(int stream, bool on);
-  // Body size at which libogg ends a page on its own (default about 4 kB).
-  void SetPageFill(int stream, long bytes);
 
   // granule -1 = none (a page whose last completed packet has none gets -1).
   void Packet(int stream, const Bytes& data, int64_t granule, unsigned flags = kAutoPage);
-  // Writes out what is pending in the stream (ends the current page).
-  void Flush(int stream);
-  // Flushes every stream (in index order).
-  void FlushAll();
   // Appends raw bytes (a hand-made page, junk) to the output as is.
   void RawBytes(const Bytes& bytes);
 
   // Number of pages written so far (RawBytes not counted).
   size_t pages() const { return pages_; }
-  // Flushes all streams and returns the file.
+  // Flushes all streams (in index order) and returns the file.
   const Bytes& Finish();
   const Bytes& bytes() const { return out_; }
-  bool WriteFile(const std::string& path);
-
-  // Vorbis from an Ogg Vorbis file (e.g. made by ogm_vorbis_encode): the
-  // three header packets, each header on its own page, then the data with
-  // the source's page boundaries and granules kept. False when the file does
-  // not start with a Vorbis stream.
-  bool AddVorbisFromOgg(int stream, const std::string& path);
 
  private:
   struct Stream;

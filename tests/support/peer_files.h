@@ -105,8 +105,7 @@ struct ProbeStream {
   int width = 0;
   int height = 0;
   std::string rFrameRate;  // "25/1"
-  std::string avgFrameRate;
-  int64_t packets = -1;  // nb_read_packets
+  int64_t packets = -1;    // nb_read_packets
   int channels = 0;
   int sampleRate = 0;
   double FrameRate() const;  // r_frame_rate as a number (0 when unknown)
@@ -116,18 +115,6 @@ std::vector<ProbeStream> Probe(const std::string& path);
 // `ffmpeg -i path -map map -c copy -f framemd5 -`, the lines without the
 // '#' comment lines.
 std::vector<std::string> FrameMd5Lines(const std::string& path, const std::string& map = "0:v");
-// The same through -f framecrc, parsed; the checksum is Adler-32 seeded
-// with 0 as ffmpeg computes it (see Adler32).
-struct FrameCrc {
-  int stream = 0;
-  int64_t dts = 0;
-  int64_t pts = 0;
-  int64_t duration = 0;
-  size_t size = 0;
-  uint32_t adler = 0;
-};
-std::vector<FrameCrc> FrameCrcs(const std::string& path, const std::string& map = "0:v");
-uint32_t Adler32(const uint8_t* data, size_t size, uint32_t seed = 0);
 
 }  // namespace ogmtest
 

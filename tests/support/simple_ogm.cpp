@@ -22,6 +22,13 @@ uint64_t RawAudioPacketStart(const SimpleOgmOptions& o, int64_t k) {
          o.audioRate;
 }
 
+uint8_t RawAudioByte(uint64_t p) { return static_cast<uint8_t>((p * 0x9E3779B97F4A7C15ULL) >> 56); }
+
+// Block align and length bytes of the raw audio packets, as ogmmerge writes
+// MP3.
+constexpr int16_t kRawBlockAlign = 1152;
+constexpr int kRawLengthBytes = 2;
+
 }  // namespace
 
 size_t FrameSize(const SimpleOgmOptions& o, int index) {
@@ -56,8 +63,6 @@ Bytes FramePayload(const SimpleOgmOptions& o, int index) {
   return b;
 }
 
-uint8_t RawAudioByte(uint64_t p) { return static_cast<uint8_t>((p * 0x9E3779B97F4A7C15ULL) >> 56); }
-
 Bytes RawAudio(uint64_t offset, size_t count) {
   Bytes b(count);
   for (size_t i = 0; i < count; ++i) b[i] = RawAudioByte(offset + i);
@@ -82,18 +87,18 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
   const Bytes videoHeader = o.header == HeaderForm::kDirect
                                 ? DirectVideoHeader(o.fourcc, o.timeUnit, o.width, o.height)
                                 : LegacyVideoHeader(o.fourcc, o.timeUnit, o.width, o.height);
-  r.videoComments = o.extraComments;
-  for (const auto& c : ChapterComments(o.chapters)) r.videoComments.push_back(c);
-  const Bytes videoComment = CommentPacket(o.vendor, r.videoComments);
+  std::vector<std::string> comments = o.extraComments;
+  for (const auto& c : ChapterComments(o.chapters)) comments.push_back(c);
+  const Bytes videoComment = CommentPacket(o.vendor, comments);
   Bytes audioHeader, audioComment;
   if (o.audio == AudioKind::kRaw) {
-    audioHeader = o.header == HeaderForm::kDirect
-                      ? DirectAudioHeader(o.audioTag, o.audioRate, o.audioChannels,
-                                          o.audioAvgBytesPerSecond, o.audioBlockAlign)
-                      : LegacyAudioHeader(
-                            static_cast<uint16_t>(std::strtoul(o.audioTag.c_str(), nullptr, 16)),
-                            o.audioChannels, o.audioRate, o.audioAvgBytesPerSecond,
-                            o.audioBlockAlign, 0, o.legacyAudioExtra);
+    audioHeader =
+        o.header == HeaderForm::kDirect
+            ? DirectAudioHeader(o.audioTag, o.audioRate, o.audioChannels, o.audioAvgBytesPerSecond,
+                                kRawBlockAlign)
+            : LegacyAudioHeader(
+                  static_cast<uint16_t>(std::strtoul(o.audioTag.c_str(), nullptr, 16)),
+                  o.audioChannels, o.audioRate, o.audioAvgBytesPerSecond, kRawBlockAlign, 0);
     audioComment = CommentPacket(o.vendor, {});
   } else if (o.audio == AudioKind::kVorbis) {
     audioHeader = vorbis.headers[0];
@@ -108,11 +113,7 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
   }
   w.Packet(v, videoComment, 0, kFlushPage);
   if (o.audio == AudioKind::kRaw) w.Packet(a, audioComment, 0, kFlushPage);
-  bool setupPending = false;
-  if (o.audio == AudioKind::kVorbis && o.ogmmergeVorbisOrder) {
-    w.Packet(a, audioComment, -1, kFlushPage);
-    setupPending = true;
-  } else if (o.audio == AudioKind::kVorbis) {
+  if (o.audio == AudioKind::kVorbis) {
     w.Packet(a, audioComment, 0, kAutoPage);
     w.Packet(a, vorbis.headers[2], 0, kFlushPage);
   }
@@ -155,7 +156,7 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
       p.byteOffset = RawAudioPacketStart(o, k);
       p.size = static_cast<size_t>(RawAudioPacketStart(o, k + 1) - p.byteOffset);
       p.startSample = k * o.audioSamplesPerPacket;
-      const Bytes packet = DataPacket(DataHeaderByte(true, o.audioLengthBytes), o.audioLengthBytes,
+      const Bytes packet = DataPacket(DataHeaderByte(true, kRawLengthBytes), kRawLengthBytes,
                                       static_cast<uint64_t>(o.audioSamplesPerPacket),
                                       RawAudio(p.byteOffset, p.size));
       const int64_t granule =
@@ -166,11 +167,6 @@ SimpleOgm MakeSimpleOgm(const SimpleOgmOptions& o) {
       r.audioSamples = p.startSample + o.audioSamplesPerPacket;
       ++k;
     } else {
-      if (setupPending) {
-        w.Flush(v);  // ends the first video data page
-        w.Packet(a, vorbis.headers[2], 0, kFlushPage);
-        setupPending = false;
-      }
       const auto& page = vorbis.pages[k];
       for (size_t j = 0; j < page.packets.size(); ++j) {
         const bool last = j + 1 == page.packets.size();

@@ -36,23 +36,18 @@ struct SimpleOgmOptions {
 
   // Audio (serial 1).
   AudioKind audio = AudioKind::kNone;
-  // Raw audio: opaque deterministic bytes (see RawAudioByte) in packets of
-  // samplesPerPacket samples, sized to give avgBytesPerSecond. Defaults are
-  // MP3-like ("0055", 1152 samples, 128 kbit/s).
+  // Raw audio: opaque deterministic bytes (see RawAudio) in packets of
+  // samplesPerPacket samples with 2 length bytes, sized to give
+  // avgBytesPerSecond. Defaults are MP3-like ("0055", 1152 samples,
+  // 128 kbit/s; block align 1152 as ogmmerge writes it).
   std::string audioTag = "0055";
   int32_t audioRate = 44100;
   int16_t audioChannels = 2;
   int32_t audioAvgBytesPerSecond = 16000;
-  int16_t audioBlockAlign = 1152;
   int audioSamplesPerPacket = 1152;
-  int audioLengthBytes = 2;  // length bytes per audio packet (duration = samplesPerPacket)
   double audioSeconds = -1;  // -1: as long as the video
-  Bytes legacyAudioExtra;    // extra bytes of a legacy audio header
   // Vorbis: an Ogg Vorbis file (from ogm_vorbis_encode), remuxed as it is.
   std::string vorbisFile;
-  // Vorbis headers as ogmmerge lays them out: the comment on a page of its
-  // own (granule -1), the setup header only after the first video data page.
-  bool ogmmergeVorbisOrder = false;
   // > 0: Vorbis pages of this many packets whatever the source's pages, each
   // with the granule of the source page that holds its last packet, as
   // ogmmerge writes them (so they run ahead of the packets).
@@ -86,7 +81,6 @@ struct SimpleOgm {
   int64_t audioSamples = 0;                     // raw: packets x samples; Vorbis: last granule
   int vorbisRate = 0;
   int vorbisChannels = 0;
-  std::vector<std::string> videoComments;
 };
 
 // The payload of frame index under opts: starts with the index (4 bytes LE)
@@ -97,8 +91,7 @@ bool IsKeyframe(const SimpleOgmOptions& opts, int index);
 // The index of the frame whose payload the n bytes at p are exactly (a
 // delivered frame is one whole frame of the file), or -1.
 int WrittenFrameIndex(const SimpleOgmOptions& opts, const uint8_t* p, int64_t n);
-// Byte at offset p of the raw audio stream; RawAudio gives a range.
-uint8_t RawAudioByte(uint64_t p);
+// The count bytes of the raw audio stream from offset on.
 Bytes RawAudio(uint64_t offset, size_t count);
 
 // Builds the file. Throws std::runtime_error when the Vorbis file cannot be

@@ -88,7 +88,7 @@ TEST(Damage, ForeignPagesAndSwappedPages) {
 
 TEST(Remux, WithoutEditsReproducesTheFile) {
   const SimpleOgm f = Sample();  // no packet spans pages
-  EXPECT_EQ(Remux(f.bytes, {}), f.bytes);
+  EXPECT_EQ(Remux(f.bytes), f.bytes);
 }
 
 TEST(Remux, SetChaptersReplacesOnlyTheCommentPacket) {
@@ -112,27 +112,4 @@ TEST(Remux, SetChaptersReplacesOnlyTheCommentPacket) {
   EXPECT_EQ(comments,
             (std::vector<std::string>{"TITLE=x", "CHAPTER01=00:00:00.000", "CHAPTER01NAME=One",
                                       "CHAPTER02=00:00:01.000", "CHAPTER02NAME=Two"}));
-}
-
-TEST(Remux, NormalizeSerialsPutsVideoAtZeroAndAudioAtOne) {
-  // Audio at serial 0 written first, video at 1, a subtitle-like stream at 2.
-  OgmWriter w;
-  const int a = w.AddStream(0);
-  const int v = w.AddStream(1);
-  const int t = w.AddStream(2);
-  w.Packet(a, DirectAudioHeader("0055", 44100, 2, 16000), 0, kFlushPage);
-  w.Packet(v, DirectVideoHeader("XVID", 400000, 64, 48), 0, kFlushPage);
-  w.Packet(t, DirectTextHeader(), 0, kFlushPage);
-  for (int i = 0; i < 3; ++i) {
-    w.Packet(a, DataPacket(DataHeaderByte(true, 2), 2, 1152, Bytes{1, 2}), i * 1152, kFlushPage);
-    w.Packet(v, FramePacket(true, Bytes{3, 4}), i, kFlushPage);
-  }
-  const Bytes fixed = NormalizeSerials(w.Finish());
-  const auto pages = ListPages(fixed);
-  ASSERT_EQ(pages.size(), 9u);
-  EXPECT_EQ(pages[0].serial, 1);  // order kept: the audio BOS page still comes first
-  EXPECT_EQ(pages[1].serial, 0);
-  EXPECT_EQ(pages[2].serial, 2);
-  EXPECT_EQ(ReadPackets(fixed, 0)[0].data, DirectVideoHeader("XVID", 400000, 64, 48));
-  EXPECT_EQ(ReadPackets(fixed, 1).size(), 4u);
 }

@@ -5,80 +5,60 @@
 
 #include <cstring>
 
+#include "golden_headers.h"
 #include "ogg_edit.h"
 #include "ogm_writer.h"
 #include "peer_files.h"
 #include "simple_ogm.h"
 
 using namespace ogmtest;
+namespace golden = ogmtest::golden;
 
 namespace {
-
-std::string Text(const Bytes& b, size_t off, size_t n) {
-  return std::string(b.begin() + off, b.begin() + off + n);
-}
 
 // n as the reader decodes it from a data packet's header byte.
 int LengthBytesOf(uint8_t h) { return ((h >> 6) & 3) | ((h & 2) << 1); }
 
 }  // namespace
 
-TEST(PacketBuilders, DirectHeadersPutEveryFieldAtItsOffset) {
-  StreamHeaderFields f;
-  f.subtype = "DX50";
-  f.timeUnit = 417083;
-  f.defaultLength = 3;
-  f.bufferSize = 0x12345;
-  f.bitsPerSample = 12;
-  f.width = 720;
-  f.height = 576;
-  const Bytes v = DirectHeader(f);
-  ASSERT_EQ(v.size(), 57u);
-  EXPECT_EQ(v[0], 0x01);
-  EXPECT_EQ(Text(v, 1, 8), std::string("video\0\0\0", 8));
-  EXPECT_EQ(Text(v, 9, 4), "DX50");
-  EXPECT_EQ(GetLe(v, 13, 4), 56u);
-  EXPECT_EQ(GetLe(v, 17, 8), 417083u);
-  EXPECT_EQ(GetLe(v, 25, 8), 1u);
-  EXPECT_EQ(GetLe(v, 33, 4), 3u);
-  EXPECT_EQ(GetLe(v, 37, 4), 0x12345u);
-  EXPECT_EQ(GetLe(v, 41, 2), 12u);
-  EXPECT_EQ(GetLe(v, 45, 4), 720u);
-  EXPECT_EQ(GetLe(v, 49, 4), 576u);
-  EXPECT_EQ(DirectHeader(f, 101).size(), 101u);
-
-  const Bytes a = DirectAudioHeader("2000", 48000, 6, 56000, 1536);
-  EXPECT_EQ(Text(a, 1, 8), std::string("audio\0\0\0", 8));
-  EXPECT_EQ(Text(a, 9, 4), "2000");
-  EXPECT_EQ(GetLe(a, 17, 8), 10000000u);
-  EXPECT_EQ(GetLe(a, 25, 8), 48000u);
-  EXPECT_EQ(GetLe(a, 45, 2), 6u);
-  EXPECT_EQ(GetLe(a, 47, 2), 1536u);
-  EXPECT_EQ(GetLe(a, 49, 4), 56000u);
-}
-
-TEST(PacketBuilders, LegacyHeadersPutEveryFieldAtItsOffset) {
-  const Bytes v = LegacyVideoHeader("XVID", 400000, 352, 288, 9000);
-  ASSERT_EQ(v.size(), 184u);
-  EXPECT_EQ(Text(v, 1, 35), "Direct Show Samples embedded in Ogg");
-  EXPECT_EQ(GetLe(v, 40, 4), 9000u);
-  EXPECT_EQ(Text(v, 68, 4), "XVID");
-  EXPECT_EQ(GetLe(v, 96, 4), 0x05589F80u);
-  EXPECT_EQ(GetLe(v, 164, 8), 400000u);
-  EXPECT_EQ(GetLe(v, 176, 4), 352u);
-  EXPECT_EQ(GetLe(v, 180, 4), 288u);
-
-  const Bytes a = LegacyAudioHeader(0x55, 2, 44100, 16000, 1152, 0, Bytes{9, 8, 7});
-  ASSERT_EQ(a.size(), 145u);
-  EXPECT_EQ(GetLe(a, 96, 4), 0x05589F81u);
-  EXPECT_EQ(GetLe(a, 124, 2), 0x55u);
-  EXPECT_EQ(GetLe(a, 126, 2), 2u);
-  EXPECT_EQ(GetLe(a, 128, 4), 44100u);
-  EXPECT_EQ(GetLe(a, 132, 4), 16000u);
-  EXPECT_EQ(GetLe(a, 136, 2), 1152u);
-  EXPECT_EQ(GetLe(a, 140, 2), 3u);
-  EXPECT_EQ(a[142], 9);
-  EXPECT_EQ(a[144], 7);
+// The writer writes each header form exactly as golden_headers.h spells it
+// out, from the values given there.
+TEST(PacketBuilders, HeadersAreTheGoldenBytes) {
+  const StreamHeaderFields lv = golden::LegacyVideoFields();
+  const StreamHeaderFields la = golden::LegacyAudioFields();
+  struct {
+    const char* name;
+    Bytes written;
+    const Bytes& expected;
+  } rows[] = {
+      {"direct video", DirectHeader(golden::DirectVideoFields()), golden::kDirectVideo},
+      {"direct audio", DirectHeader(golden::DirectAudioFields()), golden::kDirectAudio},
+      {"direct audio builder", DirectAudioHeader("2000", 48000, 6, 56000, 1536, 16),
+       golden::kDirectAudio},
+      {"direct text", DirectHeader(golden::DirectTextFields()), golden::kDirectText},
+      {"direct text builder", DirectTextHeader(), golden::kDirectText},
+      {"legacy video",
+       LegacyVideoHeader(lv.subtype, lv.timeUnit, lv.width, lv.height, lv.bufferSize),
+       golden::kLegacyVideo},
+      {"legacy audio",
+       LegacyAudioHeader(0x00FF, la.channels, static_cast<int32_t>(la.samplesPerUnit),
+                         la.avgBytesPerSecond, la.blockAlign, la.bitsPerSample,
+                         golden::kLegacyAudioExtra, la.bufferSize),
+       golden::kLegacyAudio},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.written, row.expected) << row.name;
+  // The direct forms read back into the values that write them again.
+  for (const Bytes* g : {&golden::kDirectVideo, &golden::kDirectAudio, &golden::kDirectText}) {
+    StreamHeaderFields back;
+    ASSERT_TRUE(ReadDirectHeader(*g, &back));
+    EXPECT_EQ(DirectHeader(back), *g);
+  }
+  // Other packet sizes pad or cut the direct form.
+  const Bytes longer = DirectHeader(golden::DirectVideoFields(), 60);
+  EXPECT_EQ(Bytes(longer.begin(), longer.begin() + 57), golden::kDirectVideo);
+  EXPECT_EQ(Bytes(longer.begin() + 57, longer.end()), Bytes(3, 0));
+  EXPECT_EQ(DirectHeader(golden::DirectVideoFields(), 53),
+            Bytes(golden::kDirectVideo.begin(), golden::kDirectVideo.begin() + 53));
 }
 
 TEST(PacketBuilders, DataPacketsEncodeLengthBytesAndKeyframe) {
@@ -96,10 +76,10 @@ TEST(PacketBuilders, DataPacketsEncodeLengthBytesAndKeyframe) {
 }
 
 TEST(PacketBuilders, CommentPacketsAndChaptersParseBack) {
-  EXPECT_EQ(ChapterTime(3723500), "01:02:03.500");
-  const auto comments = ChapterComments({{0, "Intro"}, {62500, "Main"}});
+  const auto comments = ChapterComments({{0, "Intro"}, {3723500, "Main"}});
   ASSERT_EQ(comments.size(), 4u);
   EXPECT_EQ(comments[0], "CHAPTER01=00:00:00.000");
+  EXPECT_EQ(comments[2], "CHAPTER02=01:02:03.500");
   EXPECT_EQ(comments[3], "CHAPTER02NAME=Main");
   const Bytes p = CommentPacket("vendor x", comments);
   EXPECT_EQ(p[0], 0x03);
