@@ -19,12 +19,12 @@ bits=64 tag="" flag=()
 work=out/bench-wine
 mkdir -p "$work"
 
-echo "== the Windows build (scripts/test-windows ${flag[*]}, build only)" >&2
+echo "== the Windows build (scripts/test-windows${flag[*]:+ ${flag[*]}}, build only)" >&2
 OGMDECAPS_WINDOWS_BUILD_ONLY=1 ./scripts/test-windows "${flag[@]}" >"$work/windows$tag.log" 2>&1 ||
   { tail -40 "$work/windows$tag.log"; exit 1; }
 windows=out/windows$tag
 cmake_configure "$windows" -DOGMDECAPS_BENCH=ON
-cmake_build "$windows" bench_lock ogmdecaps_cli >"$work/windows$tag.log" 2>&1 ||
+cmake_build "$windows" bench_lock ogmdecaps_cli >>"$work/windows$tag.log" 2>&1 ||
   { tail -40 "$work/windows$tag.log"; exit 1; }
 echo "== the Linux build ($work/build)" >&2
 cmake_configure "$work/build" -DOGMDECAPS_TESTS=OFF -DOGMDECAPS_BENCH=ON
