@@ -4,6 +4,7 @@
 #   apt_install PACKAGE...   installs those not installed yet
 #   apt_update               apt-get update, once per script run (apt_updated=""
 #                            asks for another, e.g. after a new architecture)
+#   apt_add_architecture A   lets apt install packages of architecture A
 #   apt_source_entries       makes sure apt knows the source packages of the
 #                            distribution's own archives (see below)
 
@@ -31,6 +32,12 @@ apt_install() {
   echo "Installing: ${missing[*]}"
   apt_update
   $APT_SUDO apt-get "${APT_OPTS[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+apt_add_architecture() {
+  dpkg --print-foreign-architectures | grep -qx "$1" && return 0
+  $APT_SUDO dpkg --add-architecture "$1"
+  apt_updated=""
 }
 
 # The machine's binary entries for its own release (suites named after the
