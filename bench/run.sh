@@ -123,43 +123,10 @@ fi
 # --- nginx on 127.0.0.1 ------------------------------------------------------
 NGX=$OUT/nginx
 PORT=""
-stop_nginx() {
-  if [ -f "$NGX/nginx.pid" ]; then
-    kill "$(cat "$NGX/nginx.pid")" 2>/dev/null || true
-    rm -f "$NGX/nginx.pid"
-  fi
-}
 if wants open || wants http || wants plugins; then
-  mkdir -p "$NGX/logs" "$NGX/tmp"
-  stop_nginx
-  for p in $(seq 18431 18450); do
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then PORT=$p; break; fi
-  done
-  cat >"$NGX/nginx.conf" <<EOF
-daemon on;
-user root;
-worker_processes 1;
-pid $NGX/nginx.pid;
-error_log $NGX/logs/error.log;
-events { worker_connections 64; }
-http {
-  log_format bytes '\$request_uri \$status \$body_bytes_sent \$bytes_sent';
-  access_log $NGX/logs/access.log bytes;
-  client_body_temp_path $NGX/tmp/body;
-  proxy_temp_path $NGX/tmp/proxy;
-  fastcgi_temp_path $NGX/tmp/fastcgi;
-  uwsgi_temp_path $NGX/tmp/uwsgi;
-  scgi_temp_path $NGX/tmp/scgi;
-  default_type application/ogg;
-  sendfile on;
-  server {
-    listen 127.0.0.1:$PORT;
-    root $OUT;
-  }
-}
-EOF
-  nginx -p "$NGX" -c "$NGX/nginx.conf"
-  trap stop_nginx EXIT
+  . "$ROOT/scripts/lib.sh"
+  nginx_serve "$NGX" "$OUT" "default_type application/ogg;"
+  PORT=$nginx_port
 fi
 
 # --- the programs ------------------------------------------------------------

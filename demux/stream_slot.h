@@ -26,7 +26,7 @@ struct StreamSlot {
 };
 
 constexpr int kSlotCount = 2;
-constexpr int32_t kNoSlot = -1;  // a slot index that names no slot
+constexpr int32_t kNoSlot = -1;           // a slot index that names no slot
 constexpr int32_t kMaxPageBytes = 65307;  // header, 255 lacing values, 255 x 255 body
 constexpr int32_t kReadChunk = 4096;
 
