@@ -46,7 +46,7 @@ build() {
   nice cmake --build "$BUILD" -j2 --target "$@" >"$BUILD/bench-build.log" 2>&1 ||
     { tail -40 "$BUILD/bench-build.log"; exit 1; }
 }
-build ogm_bench_chapters ogm_make_fixture
+build ogm_set_chapters ogm_make_fixture
 BIN=$BUILD/bin
 
 # --- files -------------------------------------------------------------------
@@ -84,7 +84,11 @@ mp3() {
 }
 merge() { ogmmerge -q -o "$TMPOUT" "$@"; }
 # A chapter every minute, in the video stream's comments.
-chapters() { "$BIN/ogm_bench_chapters" --every 60 --length "$2" "$1" "$TMPOUT" >/dev/null; }
+chapters() {  # IN SECONDS: a chapter a minute
+  local at=() n
+  for ((n = 0; n * 60 < $2; n++)); do at+=("$(printf '%02d:%02d:00.000=Chapter %d' $((n / 60)) $((n % 60)) $((n + 1)))"); done
+  "$BIN/ogm_set_chapters" "$1" "$TMPOUT" "${at[@]}" >/dev/null
+}
 
 produce v10.avi video 640x480 "$TEN" -b:v 1000k
 produce a10.ogg vorbis "$TEN"
